@@ -1,0 +1,79 @@
+// minute-trigger: starts the waveform generator's waveform at the start of
+// every UTC minute. Start-up finds, opens and loads the device; the loop then
+// spins on the clock and triggers at second 0.
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "AWG10K.h"
+#include "platform.h"
+
+static const char WaveformPath[] = "C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr";
+
+int main()
+{
+    int32_t Number = 0;
+    uint8_t DeviceID = 0;
+    char FilePath[48];
+    static_assert(sizeof WaveformPath == sizeof FilePath, "the waveform path fills FilePath exactly");
+
+    PrepareConsole();
+
+    if (AWG10K_GetNumberOfDevices(&Number) != 0) {
+        printf("AWG10K_GetNumberOfDevices() Error");
+        return 1;
+    }
+    if (Number == 0) {
+        printf("DeviceNumber=0");
+        return 1;
+    }
+    if (AWG10K_Open(&DeviceID) != 0) {
+        printf("AWG10K_Open() Error");
+        return 1;
+    }
+    // The library gets a writable copy, filled only now: it may write into it.
+    memcpy(FilePath, WaveformPath, sizeof FilePath);
+    if (AWG10K_SetFile(DeviceID, FilePath) != 0) {
+        AWG10K_Close(DeviceID);
+        printf("AWG10K_SetFile() Error");
+        return 1;
+    }
+
+    // No poll produces 999, so a start during second 0 triggers at once.
+    int32_t PreviousSecond = 999;
+    RequestTimerResolution();
+    printf("\n");
+    printf("Triggering loop will start within a minute: \n\n");
+
+    // Spins without pause: any sleep would make the trigger late by up to
+    // the scheduler's wake-up granularity.
+    for (;;) {
+        ClockReading tb;
+        ReadClock(&tb);
+        const int64_t ts = tb.time;
+        std::tm utc;
+        if (!BreakDownUtc(ts, &utc)) {
+            continue;  // no usable reading this poll; the next one will do
+        }
+        const int32_t Year = utc.tm_year + 1900;
+        const int32_t Month = utc.tm_mon + 1;
+        const int32_t Day = utc.tm_mday;
+
+        // Milliseconds are truncated away, never rounded up: 12:34:59.999 is
+        // still second 59, so the trigger never comes early.
+        const double SecondsOfDay =
+            utc.tm_hour * 3600.0 + utc.tm_min * 60.0 + utc.tm_sec + tb.millitm / 1000.0;
+        const int32_t Whole = static_cast<int32_t>(SecondsOfDay);
+        const int32_t Hour = Whole / 3600;
+        const int32_t Minute = Whole % 3600 / 60;
+        const int32_t Second = Whole % 60;
+
+        if (Second == 0 && Second != PreviousSecond) {
+            // Trigger first: the console must never delay the device.
+            AWG10K_Trigger(DeviceID);
+            printf("Trigger: %4d%02d%02d %02d:%02d:%02d  \n", Year, Month, Day, Hour, Minute, Second);
+        }
+        PreviousSecond = Second;
+    }
+}

@@ -1,0 +1,27 @@
+// What the trigger loop needs from the operating system, and nothing more.
+// Each platform supplies these in one file of its own; the main function
+// does not know which one it was linked with.
+#ifndef PLATFORM_H
+#define PLATFORM_H
+
+#include <cstdint>
+#include <ctime>
+
+struct ClockReading {
+    int64_t time;      // seconds since 1970-01-01 00:00 UTC
+    uint16_t millitm;  // 0..999, truncated: a reading never runs ahead of the clock
+};
+
+// Trigger lines must reach a redirected log as they happen: the process is
+// only ever ended from outside, and a buffered line would die with it.
+void PrepareConsole();
+
+// Asks for a 1 ms timer resolution; the result does not matter to the loop.
+void RequestTimerResolution();
+
+void ReadClock(ClockReading *tb);
+
+// Fills *out with the UTC calendar fields of ts; false if it cannot.
+bool BreakDownUtc(int64_t ts, std::tm *out);
+
+#endif
