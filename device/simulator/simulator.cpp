@@ -168,8 +168,8 @@ int32_t AWG10K_CALL AWG10K_GetNumberOfDevices(int32_t *Number)
     const Stamp at = Now();
     Simulator &sim = State();
     if (Number != nullptr && sim.configured) *Number = sim.devices;
-    char args[32];
-    snprintf(args, sizeof args, "devices=%d", static_cast<int>(sim.devices));
+    char args[32] = "";
+    if (sim.configured) snprintf(args, sizeof args, "devices=%d", static_cast<int>(sim.devices));
     return Finish(at, Count, args, Number == nullptr || !sim.configured);
 }
 

@@ -1,0 +1,262 @@
+// Runs the real program against the simulated device, its clock driven by
+// libfaketime. The simulator's log and the program's standard output go to
+// one file, so a transcript shows device calls and console lines in the order
+// they happened. Runs that reach the loop end with SIGKILL, the only way the
+// program ever ends: a line still in a buffer then is missing from the file.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Env = std::vector<std::string>;
+// Told the transcript so far and the real seconds since start; true ends the run.
+using Until = std::function<bool(const std::string &, double)>;
+
+const std::string Loaded =
+    "count devices=1 status=0\n"
+    "open id=1 status=0\n"
+    "load id=1 path=C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr status=0\n";
+const std::string Banner = "\nTriggering loop will start within a minute: \n\n";
+
+struct Transcript {
+    std::string text;
+    int status = -1;  // exit status; -1 when the run was ended by the test
+};
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Writes by rename, so the clock never reads a half-written time.
+void WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream(path + ".new", std::ios::binary) << text;
+    ASSERT_EQ(0, std::rename((path + ".new").c_str(), path.c_str()));
+}
+
+bool IsLogLine(const std::string &line)
+{
+    return line.size() > 31 && line[4] == '-' && line[10] == 'T' && line[19] == '.' && line[29] == 'Z';
+}
+
+// The transcript without the simulator's time stamps: what must be exact.
+std::string Untimed(const std::string &text)
+{
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
+        const std::string line = text.substr(at, end - at);
+        out += IsLogLine(line) ? line.substr(31) : line;
+        at = end;
+    }
+    return out;
+}
+
+int Count(const std::string &text, const std::string &needle)
+{
+    int n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+    return n;
+}
+
+Env Faked(const std::string &spec)
+{
+    return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + spec};
+}
+
+Until Seconds(double limit)
+{
+    return [limit](const std::string &, double elapsed) { return elapsed >= limit; };
+}
+
+// Until `lines` trigger lines are out, then a little longer, so that a
+// doubled trigger would have time to show.
+Until Triggers(int lines, double settle = 0.4)
+{
+    auto seen = std::make_shared<double>(-1);
+    return [=](const std::string &text, double elapsed) {
+        if (*seen < 0 && Count(text, "Trigger: ") >= lines) *seen = elapsed;
+        return *seen >= 0 && elapsed >= *seen + settle;
+    };
+}
+
+Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<std::string> &args = {},
+               const std::string &dir = "")
+{
+    char made[] = "/tmp/minute-trigger-test-XXXXXX";
+    const std::string folder = dir.empty() ? mkdtemp(made) : dir;
+    const std::string path = folder + "/transcript";
+    env.push_back("AWG10K_SIM_LOG=" + path);
+    env.push_back("LD_LIBRARY_PATH=" SIMULATOR_DIR);
+    // libfaketime is preloaded ahead of the sanitizer runtime in sanitized builds.
+    env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(out, STDOUT_FILENO);
+        std::vector<char *> argv{const_cast<char *>(PROGRAM)}, envp;
+        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        for (const auto &e : env) envp.push_back(const_cast<char *>(e.c_str()));
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        execve(PROGRAM, argv.data(), envp.data());
+        _exit(127);
+    }
+
+    Transcript t;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            t.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            break;
+        }
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const bool done = until && until(ReadFile(path), elapsed);
+        if (done || elapsed > 60) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            EXPECT_TRUE(done) << "still running after 60 s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    t.text = ReadFile(path);
+    std::remove(path.c_str());
+    if (dir.empty()) rmdir(folder.c_str());
+    return t;
+}
+
+TEST(StartUp, EachFailureEndsWithItsOwnMessageAndStatus1)
+{
+    const std::string Opened = "count devices=1 status=0\nopen id=1 status=0\n";
+    const struct {
+        Env env;
+        std::string transcript;
+    } rows[] = {
+        // The library wrote a count, but a failed call's count is not believed.
+        {{"AWG10K_SIM_FAIL=count", "AWG10K_SIM_DEVICES=3"},
+         "count devices=3 status=-1\nAWG10K_GetNumberOfDevices() Error"},
+        {{"AWG10K_SIM_DEVICES=0"}, "count devices=0 status=0\nDeviceNumber=0"},
+        {{"AWG10K_SIM_FAIL=open"}, "count devices=1 status=0\nopen status=-1\nAWG10K_Open() Error"},
+        {{"AWG10K_SIM_FAIL=load"},
+         Opened + "load id=1 path=C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr status=-1\n"
+                  "close id=1 status=0\nAWG10K_SetFile() Error"},
+        // A mistyped simulator setting stops the program at its first call.
+        {{"AWG10K_SIM_DEVICES=two"}, "count status=-1\nAWG10K_GetNumberOfDevices() Error"},
+        {{"AWG10K_SIM_FAIL=count,bogus"}, "count status=-1\nAWG10K_GetNumberOfDevices() Error"},
+    };
+    for (const auto &row : rows) {
+        for (const auto &args : {std::vector<std::string>{}, {"--help", "", "-d 2"}}) {
+            SCOPED_TRACE(row.env[0] + " with " + std::to_string(args.size()) + " arguments");
+            const Transcript t = RunProgram(row.env, nullptr, args);
+            EXPECT_EQ(1, t.status);
+            EXPECT_EQ(row.transcript, Untimed(t.text));
+        }
+    }
+}
+
+TEST(StartUp, SeveralDevicesGoOnToTheLoop)
+{
+    Env env = Faked("@2026-12-08 10:00:30");
+    env.push_back("AWG10K_SIM_DEVICES=2");
+    const Transcript t = RunProgram(env, Seconds(0.5), {"ignored", "arguments"});
+    // Still in its loop when ended, having printed the banner and no trigger yet.
+    EXPECT_EQ(-1, t.status);
+    EXPECT_EQ("count devices=2 status=0\n" + Loaded.substr(Loaded.find("open")) + Banner, Untimed(t.text));
+}
+
+TEST(Loop, StartBeforeABoundaryTriggersOnceAtItThenPrints)
+{
+    // Five times real speed: second 0 lasts 200 ms of real time.
+    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x5"), Seconds(1.2));
+    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n", Untimed(t.text));
+    // On time: the log shows the trigger inside second 0, not after it.
+    EXPECT_NE(std::string::npos, t.text.find("2026-12-08T10:01:00.")) << t.text;
+}
+
+TEST(Loop, StartDuringSecondZeroTriggersAtOnce)
+{
+    const Transcript t = RunProgram(Faked("@2026-12-08 10:01:00"), Seconds(0.5));
+    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n", Untimed(t.text));
+}
+
+TEST(Loop, OneTriggerAMinuteWithTheRightDate)
+{
+    const struct {
+        Env env;
+        std::string start, transcript;
+    } rows[] = {
+        {{}, "2026-12-31 23:58:59",  // midnight, month and year end
+         "trigger id=1 status=0\nTrigger: 20261231 23:59:00  \ntrigger id=1 status=0\nTrigger: 20270101 00:00:00  \n"},
+        {{}, "2028-02-28 23:59:59",  // into 29 February of a leap year, and out
+         "trigger id=1 status=0\nTrigger: 20280229 00:00:00  \ntrigger id=1 status=0\nTrigger: 20280229 00:01:00  \n"},
+        {{}, "2028-02-29 23:58:59",
+         "trigger id=1 status=0\nTrigger: 20280229 23:59:00  \ntrigger id=1 status=0\nTrigger: 20280301 00:00:00  \n"},
+        {{}, "2038-01-19 03:13:59",  // past the end of 32-bit time
+         "trigger id=1 status=0\nTrigger: 20380119 03:14:00  \ntrigger id=1 status=0\nTrigger: 20380119 03:15:00  \n"},
+        // A failing trigger is neither retried nor reported; the line still tells the minute.
+        {{"AWG10K_SIM_FAIL=trigger"}, "2026-12-08 10:00:59",
+         "trigger id=1 status=-1\nTrigger: 20261208 10:01:00  \ntrigger id=1 status=-1\nTrigger: 20261208 10:02:00  \n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.start);
+        Env env = Faked("@" + row.start + " x10");  // second 0 still lasts 100 ms of real time
+        env.insert(env.end(), row.env.begin(), row.env.end());
+        const Transcript t = RunProgram(env, Triggers(2));
+        EXPECT_EQ(Loaded + Banner + row.transcript, Untimed(t.text));
+    }
+}
+
+// The clock is stepped through libfaketime's time-stamp file; a new time
+// there restarts the fake clock from it, though the first reading after the
+// change can fall a hair short of it (10:01:01.9999 for 10:01:02).
+TEST(Loop, ClockStepsOverOrBackIntoSecondZero)
+{
+    char made[] = "/tmp/minute-trigger-test-XXXXXX";
+    const std::string dir = mkdtemp(made);
+    const std::string stamp = dir + "/faketime";
+    const Env env{"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME_TIMESTAMP_FILE=" + stamp, "FAKETIME_NO_CACHE=1"};
+    const auto steps = [&](std::vector<std::pair<double, std::string>> plan, double end) -> Until {
+        auto next = std::make_shared<size_t>(0);
+        return [=](const std::string &, double elapsed) {
+            if (*next < plan.size() && elapsed >= plan[*next].first) WriteFile(stamp, plan[(*next)++].second);
+            return elapsed >= end;
+        };
+    };
+
+    // 10:00:58.5 jumps to 10:01:02: that minute goes without a trigger. Then
+    // 10:01:59 runs on into 10:02:00 as usual.
+    WriteFile(stamp, "@2026-12-08 10:00:58");
+    Transcript t = RunProgram(env, steps({{0.5, "@2026-12-08 10:01:02"}, {1.0, "@2026-12-08 10:01:59"}}, 2.6), {}, dir);
+    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:02:00  \n", Untimed(t.text));
+
+    // Triggered at 10:01:00, saw 10:01:01, then stepped back into 10:01:00.
+    WriteFile(stamp, "@2026-12-08 10:00:59");
+    t = RunProgram(env, steps({{2.5, "@2026-12-08 10:01:00"}}, 3.0), {}, dir);
+    const std::string Once = "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n";
+    EXPECT_EQ(Loaded + Banner + Once + Once, Untimed(t.text));
+
+    std::remove(stamp.c_str());
+    rmdir(dir.c_str());
+}
+
+}  // namespace
