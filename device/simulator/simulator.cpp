@@ -107,12 +107,30 @@ struct Stamp {
     long nanoseconds;
 };
 
+#ifdef _WIN32
+using SystemTimeReader = void(WINAPI *)(LPFILETIME);
+
+// The precise clock where Windows has it (8 and later); elsewhere (7) the
+// tick-grained one, so the simulated DLL still loads there.
+SystemTimeReader SystemTime()
+{
+    static const SystemTimeReader reader = [] {
+        const FARPROC precise =
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime");
+        return precise != nullptr
+                   ? reinterpret_cast<SystemTimeReader>(reinterpret_cast<void (*)()>(precise))
+                   : &GetSystemTimeAsFileTime;
+    }();
+    return reader;
+}
+#endif
+
 Stamp Now()
 {
 #ifdef _WIN32
     // 100 ns ticks since 1601-01-01.
     FILETIME ft;
-    GetSystemTimePreciseAsFileTime(&ft);
+    SystemTime()(&ft);
     const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
     const uint64_t since1970 = ticks - 116444736000000000ULL;
     return {static_cast<int64_t>(since1970 / 10000000), static_cast<long>(since1970 % 10000000 * 100)};
