@@ -76,6 +76,8 @@ for conv in "${conventions[@]}"; do
   check "$conv: timeBeginPeriod from WINMM" grep -qx '[0-9]* timeBeginPeriod' <(imports WINMM.dll "$exe")
   check "$conv: _ftime64 and _gmtime64 from msvcrt" \
     same "_ftime64 _gmtime64" "$(imports msvcrt.dll "$exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
+  check "$conv: printf from msvcrt, which writes a line at once, not MinGW's piecemeal one" \
+    grep -qx '[0-9]* printf' <(imports msvcrt.dll "$exe")
   check "$conv: the program needs only Windows' DLLs and AWG10K.dll" \
     same "awg10k.dll kernel32.dll msvcrt.dll winmm.dll " "$(imported_dlls "$exe")"
   check "$conv: the program's own code calls neither LoadLibrary nor GetProcAddress" \
