@@ -76,9 +76,9 @@ int Count(const std::string &text, const std::string &needle)
     return n;
 }
 
-Env Faked(const std::string &spec)
+Env Faked(const std::string &when)
 {
-    return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + spec};
+    return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + when};
 }
 
 Until Seconds(double limit)
