@@ -2,8 +2,9 @@
 # How late does the trigger come? Builds the benchmarks, then measures the
 # time from each UTC minute boundary to the simulated device's trigger entry
 # (its log stamps the entry's start) for minute-trigger and for a reference
-# that sleeps to the boundary, plus the cost of one poll and the CPU the
-# program burns. Prints a table and writes a histogram (build-bench/lateness.png).
+# that sleeps to the boundary, plus the cost of one poll, the CPU the program
+# burns and the longest time a spinning loop loses its core. Prints a table
+# and writes a histogram (build-bench/lateness.png).
 #
 #   bench/run.sh [--boundaries N]   N boundaries each (default 100), libfaketime
 #                                   offsets so every run starts just before one
@@ -138,6 +139,8 @@ sleep 3
 read -r cpu1 _ </proc/$cpupid/schedstat
 t1=$(date +%s%N)
 kill $cpupid && wait $cpupid 2>/dev/null || true
+echo "bench: stalls of a spinning loop over 5 wall seconds"
+stalls=$("${sched[@]}" $build/bench/spin_stalls 5)
 
 cat <<EOF
 
@@ -155,6 +158,7 @@ $(awk -v p="$program_stats" -v r="$reference_stats" 'BEGIN { split(p, a); split(
   bare clock read: $(cost ClockRead) ns   break-down alone: $(cost BreakDown) ns
 $(awk -v p="$(cost Poll)" -v c="$(cost ClockRead)" 'BEGIN { printf "  poll / clock read: %.2fx\n", p / c }')
 $(awk -v c=$((cpu1 - cpu0)) -v w=$((t1 - t0)) 'BEGIN { printf "  CPU per wall second: %.2f s\n", c / w }')
+  spinning loop, 5 s: $stalls
 EOF
 
 # Bins a tenth of a decade wide, so both triggers read on one axis: centre,
