@@ -176,7 +176,8 @@ set xlabel "lateness after the minute boundary (us, log scale)"
 set ylabel "triggers"
 set logscale x
 set grid
-set key top left opaque
+set key top right opaque
+set offsets 0, 0, graph 0.1, 0
 set style fill solid 0.6 border -1
 plot "$out/program.bins" using 1:4:2:3:(0):4 with boxxyerror lc rgb "#1f77b4" title "minute-trigger (spins)", \\
      "$out/reference.bins" using 1:4:2:3:(0):4 with boxxyerror lc rgb "#d62728" title "reference (sleeps to the boundary)"
