@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch DESTDIR and checks what a user would get:
 # the program finds the device library through its RUNPATH (no
-# LD_LIBRARY_PATH), and the unit starts the installed program.
+# LD_LIBRARY_PATH) and nowhere else, and the unit starts the installed program.
 # Usage: tests/install_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -22,6 +22,7 @@ if [ "$rc" != 1 ] || [ "$out" != "DeviceNumber=0" ]; then
   exit 1
 fi
 echo "install_test: installed program loads its library"
+"$(dirname "$0")/linking_test.sh" "$program"
 
 grep -qx "ExecStart=$prefix/bin/minute-trigger" "$unit" || { echo "install_test: unit does not start $prefix/bin/minute-trigger"; exit 1; }
 ! grep -n '@' "$unit" || { echo "install_test: unit has a placeholder left"; exit 1; }
