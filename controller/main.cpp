@@ -71,8 +71,12 @@ int main()
 
         if (Second == 0 && Second != PreviousSecond) {
             // Trigger first: the console must never delay the device.
-            AWG10K_Trigger(DeviceID);
+            const int32_t Status = AWG10K_Trigger(DeviceID);
             printf("Trigger: %4d%02d%02d %02d:%02d:%02d  \n", Year, Month, Day, Hour, Minute, Second);
+            // The line above stays one a minute whatever happened, since logs are
+            // read that way; a failure goes beside it, never retried: a second
+            // try would come late and could start the waveform off the minute.
+            if (Status != 0) fputs("AWG10K_Trigger() Error\n", stderr);
         }
         PreviousSecond = Second;
     }

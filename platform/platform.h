@@ -12,8 +12,11 @@ struct ClockReading {
     uint16_t millitm;  // 0..999, truncated: a reading never runs ahead of the clock
 };
 
-// Trigger lines must reach a redirected log as they happen: the process is
-// only ever ended from outside, and a buffered line would die with it.
+// Before the first call into the device library: makes the standard streams
+// safe to write to for good. Trigger lines must reach a redirected log as they
+// happen (the process is only ever ended from outside, and a buffered line
+// would die with it), and nothing about where they go (a closed descriptor, a
+// reader that went away) may stop or misdirect a trigger.
 void PrepareConsole();
 
 // Asks for a 1 ms timer resolution; the result does not matter to the loop.

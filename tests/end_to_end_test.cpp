@@ -1,7 +1,7 @@
 // Runs the real program against the simulated device, its clock driven by
-// libfaketime. The simulator's log and the program's standard output go to
-// one file, so a transcript shows device calls and console lines in the order
-// they happened. Runs that reach the loop end with SIGKILL, the only way the
+// libfaketime. The simulator's log and the program's standard output and
+// error go to one file, so a transcript shows device calls and console lines
+// in the order they happened. Runs that reach the loop end with SIGKILL, the only way the
 // program ever ends: a line still in a buffer then is missing from the file.
 #include <gtest/gtest.h>
 
@@ -86,19 +86,29 @@ Until Seconds(double limit)
     return [limit](const std::string &, double elapsed) { return elapsed >= limit; };
 }
 
-// Until `lines` trigger lines are out, then a little longer, so that a
-// doubled trigger would have time to show.
-Until Triggers(int lines, double settle = 0.4)
+// Until `needle` is in the transcript `times` times, then a little longer, so
+// that a doubled trigger would have time to show.
+Until Seen(const std::string &needle, int times, double settle = 0.4)
 {
     auto seen = std::make_shared<double>(-1);
     return [=](const std::string &text, double elapsed) {
-        if (*seen < 0 && Count(text, "Trigger: ") >= lines) *seen = elapsed;
+        if (*seen < 0 && Count(text, needle) >= times) *seen = elapsed;
         return *seen >= 0 && elapsed >= *seen + settle;
     };
 }
 
+Until Triggers(int lines) { return Seen("Trigger: ", lines); }
+
+// Where the program's standard streams lead. Anything but the transcript is
+// what a careless start leaves it with.
+enum class Streams {
+    Transcript,  // standard output and error both
+    BrokenPipe,  // output to a pipe whose reader leaves after the first byte
+    NoOutput,    // standard output closed, as by `>&-`
+};
+
 Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<std::string> &args = {},
-               const std::string &dir = "")
+                      const std::string &dir = "", Streams streams = Streams::Transcript)
 {
     char made[] = "/tmp/minute-trigger-test-XXXXXX";
     const std::string folder = dir.empty() ? mkdtemp(made) : dir;
@@ -108,10 +118,20 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
     // libfaketime is preloaded ahead of the sanitizer runtime in sanitized builds.
     env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
 
+    int pipe_ends[2] = {-1, -1};
+    if (streams == Streams::BrokenPipe) {
+        EXPECT_EQ(0, pipe2(pipe_ends, O_CLOEXEC));
+        fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK);  // the reader only; the program's end blocks as usual
+    }
     const pid_t pid = fork();
     if (pid == 0) {
-        const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(out, STDOUT_FILENO);
+        // As a shell starts it, whatever this test runner ignores: an ignored
+        // SIGPIPE would be inherited and hide the program's own handling.
+        signal(SIGPIPE, SIG_DFL);
+        const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        dup2(streams == Streams::BrokenPipe ? pipe_ends[1] : out, STDOUT_FILENO);
+        dup2(out, STDERR_FILENO);
+        if (streams == Streams::NoOutput) close(STDOUT_FILENO);
         std::vector<char *> argv{const_cast<char *>(PROGRAM)}, envp;
         for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
         for (const auto &e : env) envp.push_back(const_cast<char *>(e.c_str()));
@@ -121,9 +141,16 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
         _exit(127);
     }
 
+    if (pipe_ends[1] >= 0) close(pipe_ends[1]);
+    int reader = pipe_ends[0];
     Transcript t;
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
+        char first;
+        if (reader >= 0 && read(reader, &first, 1) == 1) {
+            close(reader);
+            reader = -1;
+        }
         int status = 0;
         if (waitpid(pid, &status, WNOHANG) == pid) {
             t.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -139,6 +166,7 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    if (reader >= 0) close(reader);
     t.text = ReadFile(path);
     std::remove(path.c_str());
     if (dir.empty()) rmdir(folder.c_str());
@@ -160,9 +188,13 @@ TEST(StartUp, EachFailureEndsWithItsOwnMessageAndStatus1)
         {{"AWG10K_SIM_FAIL=load"},
          Opened + "load id=1 path=C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr status=-1\n"
                   "close id=1 status=0\nAWG10K_SetFile() Error"},
-        // A mistyped simulator setting stops the program at its first call.
-        {{"AWG10K_SIM_DEVICES=two"}, "count status=-1\nAWG10K_GetNumberOfDevices() Error"},
-        {{"AWG10K_SIM_FAIL=count,bogus"}, "count status=-1\nAWG10K_GetNumberOfDevices() Error"},
+        // A mistyped simulator setting is named and stops the program at its first call.
+        {{"AWG10K_SIM_DEVICES=two"},
+         "AWG10K simulator: AWG10K_SIM_DEVICES=\"two\": the device count must be a whole number from 0 to 255\n"
+         "count status=-1\nAWG10K_GetNumberOfDevices() Error"},
+        {{"AWG10K_SIM_FAIL=count,bogus"},
+         "AWG10K simulator: AWG10K_SIM_FAIL=\"count,bogus\": entries are count, open, load, close, trigger, "
+         "comma-separated\ncount status=-1\nAWG10K_GetNumberOfDevices() Error"},
     };
     for (const auto &row : rows) {
         for (const auto &args : {std::vector<std::string>{}, {"--help", "", "-d 2"}}) {
@@ -213,9 +245,11 @@ TEST(Loop, OneTriggerAMinuteWithTheRightDate)
          "trigger id=1 status=0\nTrigger: 20280229 23:59:00  \ntrigger id=1 status=0\nTrigger: 20280301 00:00:00  \n"},
         {{}, "2038-01-19 03:13:59",  // past the end of 32-bit time
          "trigger id=1 status=0\nTrigger: 20380119 03:14:00  \ntrigger id=1 status=0\nTrigger: 20380119 03:15:00  \n"},
-        // A failing trigger is neither retried nor reported; the line still tells the minute.
+        // A failing trigger is not retried: the line still tells the minute, and
+        // the failure follows it on standard error.
         {{"AWG10K_SIM_FAIL=trigger"}, "2026-12-08 10:00:59",
-         "trigger id=1 status=-1\nTrigger: 20261208 10:01:00  \ntrigger id=1 status=-1\nTrigger: 20261208 10:02:00  \n"},
+         "trigger id=1 status=-1\nTrigger: 20261208 10:01:00  \nAWG10K_Trigger() Error\n"
+         "trigger id=1 status=-1\nTrigger: 20261208 10:02:00  \nAWG10K_Trigger() Error\n"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.start);
@@ -224,6 +258,27 @@ TEST(Loop, OneTriggerAMinuteWithTheRightDate)
         const Transcript t = RunProgram(env, Triggers(2));
         EXPECT_EQ(Loaded + Banner + row.transcript, Untimed(t.text));
     }
+}
+
+// Whatever the program's standard streams lead to, every minute is triggered
+// and nothing it prints lands in a file the library holds open.
+TEST(Streams, NeitherAGoneReaderNorAClosedDescriptorStopsOrMisdirectsATrigger)
+{
+    const std::string Trigger = "trigger id=1 status=0\n";
+    // The reader leaves after the first byte of the banner; the minutes after
+    // it are triggered all the same, and the program is still running.
+    Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x10"), Seen(Trigger, 2), {}, "", Streams::BrokenPipe);
+    EXPECT_EQ(-1, t.status);
+    EXPECT_EQ(Loaded + Trigger + Trigger, Untimed(t.text));
+
+    // With standard output closed, the log the simulator opens would be
+    // handed descriptor 1, and the banner written into it. On the real clock:
+    // libfaketime opens a file of its own before any of the program's code
+    // runs, and would take descriptor 1 first.
+    t = RunProgram({}, Seconds(0.5), {}, "", Streams::NoOutput);
+    EXPECT_EQ(-1, t.status);
+    EXPECT_EQ(std::string::npos, t.text.find("Trigger")) << t.text;
+    EXPECT_EQ(Loaded, Untimed(t.text).substr(0, Loaded.size()));
 }
 
 // The clock is stepped through libfaketime's time-stamp file; a new time
