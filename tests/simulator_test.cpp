@@ -36,3 +36,11 @@ TEST(Simulator, RefusesCallsOutOfOrderOrWithBadArguments)
     EXPECT_NE(0, AWG10K_Trigger(id)) << "trigger after close";
     EXPECT_NE(0, AWG10K_Close(id)) << "second close";
 }
+
+// A program that hands over its path as a read-only literal is caught here,
+// not by a real library that writes into the buffer.
+TEST(SimulatorDeathTest, WritesIntoThePathItIsGiven)
+{
+    static const char literal[] = "C:\\waveform.zpr";  // in read-only memory
+    EXPECT_DEATH(AWG10K_SetFile(1, const_cast<char *>(literal)), "");
+}

@@ -209,6 +209,13 @@ int32_t AWG10K_CALL AWG10K_SetFile(uint32_t DeviceID, char *FilePath)
 {
     const Stamp at = Now();
     Simulator &sim = State();
+    if (FilePath != nullptr) {
+        // The path is the caller's buffer, and a library may write into it:
+        // one handed a read-only literal crashes here, under test, rather
+        // than in the field.
+        volatile char *first = FilePath;
+        *first = *first;
+    }
     char args[320];
     snprintf(args, sizeof args, "id=%u path=%.260s", static_cast<unsigned>(DeviceID),
              FilePath != nullptr ? FilePath : "(null)");
