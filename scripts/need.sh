@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs those of the named Debian packages that are missing, and says so.
+# apt's own output goes to a log file (its last lines are shown if it fails).
 # Usage: scripts/need.sh PACKAGE...
 set -euo pipefail
 
@@ -14,10 +15,21 @@ fi
 
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+log=${TMPDIR:-/tmp}/minute-trigger-need.log
+echo "need: installing ${missing[*]} (apt's output: $log)"
+# Runs a command with its output in the log; on failure shows the log's end.
+quietly() {
+  if ! "$@" >>"$log" 2>&1; then
+    echo "need: failed: $* (last lines of $log follow)" >&2
+    tail -n 30 "$log" >&2
+    exit 1
+  fi
+}
+: >"$log"
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "need: adding the i386 architecture"
-  "${sudo[@]}" dpkg --add-architecture i386
+  quietly "${sudo[@]}" dpkg --add-architecture i386
 fi
-echo "need: installing ${missing[*]}"
-"${sudo[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+quietly "${sudo[@]}" apt-get update
+quietly "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+echo "need: installed ${missing[*]}"
