@@ -6,9 +6,11 @@
 
 #include <stdint.h>
 
-/* On 32-bit Windows the caller and the library must agree on who pops the
- * arguments, or every call corrupts the stack; the build names the convention
- * once (AWG10K_CALL). Elsewhere there is only one. */
+/* On 32-bit Windows a library's entries may be stdcall or cdecl. The program
+ * never assumes either: there these names are thin functions over a call
+ * helper that is right for both (device/windows/). AWG10K_CALL is set only
+ * when building the simulated DLL, in the convention under test. Elsewhere
+ * there is only one. */
 #ifndef AWG10K_CALL
 #define AWG10K_CALL
 #endif
