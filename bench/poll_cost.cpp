@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "platform.h"
+#include "trigger_warmth.h"
 
 static void ClockRead(benchmark::State &state)
 {
@@ -29,10 +30,17 @@ static void BreakDown(benchmark::State &state)
 }
 BENCHMARK(BreakDown);
 
+static void WarmEntry(benchmark::State &state)
+{
+    for (auto _ : state) WarmTriggerEntry();
+}
+BENCHMARK(WarmEntry);
+
 // The loop body of controller/main.cpp up to the trigger decision.
 static void Poll(benchmark::State &state)
 {
     for (auto _ : state) {
+        WarmTriggerEntry();
         ClockReading tb;
         ReadClock(&tb);
         std::tm utc;

@@ -8,6 +8,7 @@
 
 #include "AWG10K.h"
 #include "platform.h"
+#include "trigger_warmth.h"
 
 static const char WaveformPath[] = "C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr";
 
@@ -49,6 +50,7 @@ int main()
     // Spins without pause: any sleep would make the trigger late by up to
     // the scheduler's wake-up granularity.
     for (;;) {
+        WarmTriggerEntry();
         ClockReading tb;
         ReadClock(&tb);
         const int64_t ts = tb.time;
