@@ -3,8 +3,10 @@
 # lays out what is shipped. Installs the cross compiler first if missing.
 # Usage: scripts/build-windows.sh [CMAKE_OPTION...]
 #   e.g. scripts/build-windows.sh -DAWG10K_CALLING_CONVENTION=cdecl
+#   (the convention of the simulated DLL only; the programs work with either)
 # BUILD_DIR names the build folder (default build-windows). Results:
-#   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, INSTALL.txt, BUILD.txt
+#   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-precise.exe,
+#                                        run-minute-trigger.cmd, INSTALL.txt, BUILD.txt
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
 #   $BUILD_DIR/dist/*.zip                the same two folders zipped
 set -euo pipefail
@@ -21,7 +23,7 @@ if [ -f "$dir/CMakeCache.txt" ]; then
 fi
 echo "build-windows: configuring $dir with cmake/mingw-i686.cmake $*"
 cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
-echo "build-windows: building $dir/minute-trigger.exe and $dir/simulator/AWG10K.dll"
+echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-precise.exe and $dir/simulator/AWG10K.dll"
 cmake --build "$dir" -j"$(nproc)" >/dev/null
 convention=$(sed -n 's/^AWG10K_CALLING_CONVENTION:STRING=//p' "$dir/CMakeCache.txt")
 strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$dir/CMakeCache.txt")
@@ -29,16 +31,22 @@ strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$dir/CMakeCache.txt")
 dist=$dir/dist
 rm -rf "$dist"
 mkdir -p "$dist/minute-trigger" "$dist/simulator"
-"$strip" -o "$dist/minute-trigger/minute-trigger.exe" "$dir/minute-trigger.exe"
+for program in minute-trigger minute-trigger-precise; do
+  "$strip" -o "$dist/minute-trigger/$program.exe" "$dir/$program.exe"
+done
 "$strip" -o "$dist/simulator/AWG10K.dll" "$dir/simulator/AWG10K.dll"
-# Windows text files: CRLF line ends, so Notepad on any version shows lines.
-sed 's/$/\r/' packaging/windows/INSTALL.txt >"$dist/minute-trigger/INSTALL.txt"
+# Windows text files: CRLF line ends, so Notepad on any version shows lines
+# and cmd.exe finds every label of the launcher (with bare LF it can miss one).
+for text in INSTALL.txt run-minute-trigger.cmd; do
+  sed 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
+done
 revision=$(git describe --always --dirty 2>/dev/null || echo unknown)
-printf 'minute-trigger %s, 32-bit Windows (i686)\r\nAWG10K calling convention: %s\r\n' \
-       "$revision" "$convention" >"$dist/minute-trigger/BUILD.txt"
-cp "$dist/minute-trigger/BUILD.txt" "$dist/simulator/BUILD.txt"
+printf 'minute-trigger %s, 32-bit Windows (i686)\r\nAWG10K.dll: stdcall or cdecl, either works\r\n' \
+       "$revision" >"$dist/minute-trigger/BUILD.txt"
+printf 'simulated AWG10K.dll, minute-trigger %s, 32-bit Windows (i686)\r\ncalling convention: %s\r\n' \
+       "$revision" "$convention" >"$dist/simulator/BUILD.txt"
 (cd "$dist" && cmake -E tar cf minute-trigger-windows-x86.zip --format=zip minute-trigger \
  && cmake -E tar cf AWG10K-simulator-windows-x86.zip --format=zip simulator)
-echo "build-windows: AWG10K calling convention $convention"
+echo "build-windows: simulated AWG10K.dll built $convention"
 echo "build-windows: program  $dist/minute-trigger/ and $dist/minute-trigger-windows-x86.zip"
 echo "build-windows: simulator (dry runs only, never beside the program) $dist/simulator/ and $dist/AWG10K-simulator-windows-x86.zip"
