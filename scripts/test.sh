@@ -18,4 +18,4 @@ for variant in release sanitize; do
   echo "test: running the $variant suite (one test at a time: the program spins a core)"
   ctest --test-dir "$dir" --output-on-failure -j1
 done
-scripts/test-windows.sh
+tests/windows/test.sh
