@@ -3,7 +3,8 @@
 # simulated AWG10K.dll once more in cdecl), checks what the files import and
 # export, then runs under Wine, with the simulated DLL found through
 # WINEPATH in its build folder, never beside the program:
-#   - call_stress.exe against the stdcall and the cdecl DLL;
+#   - call_stress.exe against the stdcall and the cdecl DLL (and the same
+#     check built for 32-bit Linux and run by qemu, which needs no Wine);
 #   - the one distributed minute-trigger.exe against both: every start-up
 #     failure, and a real start with its trigger at a UTC minute;
 #   - run-minute-trigger.cmd under Wine's cmd, with a device that is not
@@ -17,11 +18,10 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 export LC_ALL=C
 
-scripts/need.sh g++-mingw-w64-i686 cmake make file wine wine32:i386
+scripts/need.sh g++-mingw-w64-i686 cmake make file wine wine32:i386 g++-i686-linux-gnu qemu-user
 
 passed=0
 failed=0
-skipped=0
 # check NAME COMMAND...: one test, passing when COMMAND succeeds.
 check() {
   local name=$1
@@ -132,6 +132,51 @@ check "the distribution: the two programs, the launcher, INSTALL.txt and BUILD.t
   "$(ls $dist | sort | paste -sd' ')"
 check "the launcher has CR LF line ends throughout" \
   same 0 "$(grep -cv $'\r$' $dist/run-minute-trigger.cmd || true)"
+# Plain i686 has no prefetch instruction, and the compiler drops the hint silently.
+check "the trigger entry's warming is built in: prefetch instructions" \
+  grep -q prefetch <(i686-w64-mingw32-objdump -d --no-show-raw-insn $win/minute-trigger.exe |
+                     awk '/<__Z16WarmTriggerEntryv>:/, /ret/')
+
+# --- the call helper, as a 32-bit Linux program under qemu -----------------------
+# The same thin functions, call helper and stress check as call_stress.exe, with
+# the simulated device's entries in the import slots (call_stress_slots.cpp),
+# built for 32-bit Linux and run by qemu's user-mode emulator: this needs no
+# Wine and no 32-bit support in the kernel, so it runs everywhere. The ELF
+# assembler knows no .def, and ELF names carry no leading underscore.
+qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its status
+  local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry
+  local flags=(-O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wa,--noexecstack -Idevice -Idevice/windows)
+  local renames=()
+  for entry in GetNumberOfDevices Open SetFile Close Trigger; do
+    renames+=("-DAWG10K_$entry=Simulated_AWG10K_$entry")
+  done
+  mkdir -p "$dir"
+  sed -e '/^[[:space:]]*\.def/d' -e "${3:-}" device/windows/call.S >"$dir/call.S"
+  i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
+    -c device/simulator/simulator.cpp -o "$dir/simulator.o"
+  i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
+    -c tests/windows/call_stress_slots.cpp -o "$dir/slots.o"
+  i686-linux-gnu-g++ "${flags[@]}" -static -Wl,--defsym=AWG10K_CallEntry=_AWG10K_CallEntry \
+    tests/windows/call_stress.cpp device/windows/AWG10K_entries.cpp "$dir/call.S" "$dir/simulator.o" "$dir/slots.o" \
+    -o "$dir/call_stress"
+  # In a subshell, whose own note of a crash goes with the output.
+  (env -u AWG10K_SIM_LOG -u AWG10K_SIM_FAIL -u AWG10K_SIM_DEVICES qemu-i386 "$dir/call_stress" "$rounds" \
+     >"$dir/out" 2>&1; exit $?) 2>/dev/null
+}
+for conv in stdcall cdecl; do
+  status=0
+  qemu_stress $conv 1000000 || status=$?
+  echo "test-windows: qemu, $conv: $(cat "$tmp/qemu-$conv/out")"
+  check "call helper under qemu against $conv entries: every call right, the stack pointer unchanged" same 0 "$status"
+done
+# The check must catch the fault it is there for: a helper that leaves the
+# stack pointer where the entry left it.
+for conv in stdcall cdecl; do
+  status=0
+  qemu_stress $conv 1000 '/movl[[:space:]]*%ebx, %esp/d' || status=$?
+  echo "test-windows: qemu, $conv, helper without its restore: $(head -c 300 "$tmp/qemu-$conv-broken/out")"
+  check "the stress check catches a helper that does not put the stack pointer back ($conv)" test "$status" -ne 0
+done
 
 # --- under Wine ----------------------------------------------------------------
 # Wine's loader is a 32-bit Linux program: a kernel with 32-bit support turned
