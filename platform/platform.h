@@ -1,6 +1,7 @@
 // What the trigger loop needs from the operating system, and nothing more.
-// Each platform supplies these in one file of its own; the main function
-// does not know which one it was linked with.
+// Each platform supplies these in files of its own (Windows keeps its clock
+// in a file apart, so that two programs can differ in the clock alone); the
+// main function does not know which it was linked with.
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
@@ -15,8 +16,9 @@ struct ClockReading {
 // Before the first call into the device library: makes the standard streams
 // safe to write to for good. Trigger lines must reach a redirected log as they
 // happen (the process is only ever ended from outside, and a buffered line
-// would die with it), and nothing about where they go (a closed descriptor, a
-// reader that went away) may stop or misdirect a trigger.
+// would die with it), and nothing about where they go may stop or misdirect a
+// trigger, as far as the platform lets it: a closed descriptor or a reader
+// that went away on POSIX, a mouse selection in a Windows console.
 void PrepareConsole();
 
 // Asks for a 1 ms timer resolution; the result does not matter to the loop.
