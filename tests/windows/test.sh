@@ -144,7 +144,7 @@ check "the trigger entry's warming is built in: prefetch instructions" \
 # Wine and no 32-bit support in the kernel, so it runs everywhere. The ELF
 # assembler knows no .def, and ELF names carry no leading underscore.
 qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its status
-  local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry
+  local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry source
   local flags=(-O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wa,--noexecstack -Idevice -Idevice/windows)
   local renames=()
   for entry in GetNumberOfDevices Open SetFile Close Trigger; do
@@ -152,13 +152,14 @@ qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its st
   done
   mkdir -p "$dir"
   sed -e '/^[[:space:]]*\.def/d' -e "${3:-}" device/windows/call.S >"$dir/call.S"
-  i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
-    -c device/simulator/simulator.cpp -o "$dir/simulator.o"
-  i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
-    -c tests/windows/call_stress_slots.cpp -o "$dir/slots.o"
+  # The simulated entries and their slots, renamed and in the convention under test.
+  for source in device/simulator/simulator.cpp tests/windows/call_stress_slots.cpp; do
+    i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
+      -c "$source" -o "$dir/$(basename "$source" .cpp).o"
+  done
   i686-linux-gnu-g++ "${flags[@]}" -static -Wl,--defsym=AWG10K_CallEntry=_AWG10K_CallEntry \
-    tests/windows/call_stress.cpp device/windows/AWG10K_entries.cpp "$dir/call.S" "$dir/simulator.o" "$dir/slots.o" \
-    -o "$dir/call_stress"
+    tests/windows/call_stress.cpp device/windows/AWG10K_entries.cpp "$dir/call.S" \
+    "$dir/simulator.o" "$dir/call_stress_slots.o" -o "$dir/call_stress"
   # In a subshell, whose own note of a crash goes with the output.
   (env -u AWG10K_SIM_LOG -u AWG10K_SIM_FAIL -u AWG10K_SIM_DEVICES qemu-i386 "$dir/call_stress" "$rounds" \
      >"$dir/out" 2>&1; exit $?) 2>/dev/null
