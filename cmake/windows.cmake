@@ -1,13 +1,21 @@
 # The Windows half of CMakeLists.txt (32-bit, MinGW-w64, see
-# cmake/mingw-i686.cmake): the program's import library for AWG10K.dll (by
-# ordinal), the entries over a call helper right for either calling
-# convention, the simulated AWG10K.dll, and a runtime linked in statically.
+# cmake/mingw-i686.cmake; or the tests' x86-64 twin, cmake/mingw-x86_64.cmake):
+# the program's import library for AWG10K.dll (by ordinal), the entries over a
+# call helper right for either calling convention, the simulated AWG10K.dll,
+# and a runtime linked in statically.
 
 # A cross build has no host tests: the Windows ones run under Wine from
 # tests/windows/test.sh, and GoogleTest is not needed.
 set(BUILD_TESTING OFF CACHE BOOL "Build the host tests (never in a Windows cross build)")
 
-enable_language(ASM)
+# x86-64 Windows has a single calling convention, so only 32-bit needs the
+# call helper that is right for both.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  enable_language(ASM)
+  set(awg10k_call_helper device/windows/call.S)
+else()
+  set(awg10k_call_helper device/windows/call_x64.cpp)
+endif()
 
 # The vendor does not document its entries' calling convention, and the
 # program is right for either (device/windows/call.S). Only the simulated DLL
@@ -39,7 +47,7 @@ add_custom_target(awg10k_import_lib DEPENDS ${awg10k_import_lib})
 
 # The entries under their plain names, over the call helper, and the warming
 # of the trigger entry's code.
-add_library(awg10k STATIC device/windows/AWG10K_entries.cpp device/windows/call.S
+add_library(awg10k STATIC device/windows/AWG10K_entries.cpp ${awg10k_call_helper}
                           device/windows/trigger_warmth.cpp)
 # Plain i686 has no prefetch instruction, and GCC drops the hint without a
 # word; SSE brings it (every x86 processor since the Pentium III has it). Only
@@ -52,8 +60,10 @@ target_link_libraries(awg10k PUBLIC ${awg10k_import_lib})
 # The simulated AWG10K.dll: built in the chosen convention, exports at the
 # same ordinals, and kept in simulator/, never beside the program.
 target_sources(awg10k_simulator PRIVATE ${awg10k_def_file})
-target_compile_definitions(awg10k_simulator PRIVATE AWG10K_CALL=__${AWG10K_CALLING_CONVENTION})
-if(AWG10K_CALLING_CONVENTION STREQUAL "stdcall")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_compile_definitions(awg10k_simulator PRIVATE AWG10K_CALL=__${AWG10K_CALLING_CONVENTION})
+endif()
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND AWG10K_CALLING_CONVENTION STREQUAL "stdcall")
   # Binds the .def's plain names to the stdcall Name@N, without a warning each.
   target_link_options(awg10k_simulator PRIVATE -Wl,--enable-stdcall-fixup)
 endif()

@@ -1,5 +1,5 @@
 // The device library's entries under the names the program calls, on
-// Windows: each passes its arguments, as 32-bit words, through the call
+// Windows: each passes its arguments, as machine words, through the call
 // helper to the entry the loader bound, since the vendor does not say which
 // calling convention its DLL uses (call.S says why that matters).
 #include "AWG10K.h"
@@ -9,9 +9,9 @@
 
 namespace {
 
-uint32_t Word(const void *p)
+uintptr_t Word(const void *p)
 {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p));
+    return reinterpret_cast<uintptr_t>(p);
 }
 
 }  // namespace

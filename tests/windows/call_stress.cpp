@@ -13,7 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 
+#ifdef __x86_64__
+#define READ_STACK_POINTER(to) __asm__ __volatile__("movq %%rsp, %0" : "=r"(to))
+#else
 #define READ_STACK_POINTER(to) __asm__ __volatile__("movl %%esp, %0" : "=r"(to))
+#endif
 
 int main(int argc, char **argv)
 {
@@ -25,7 +29,7 @@ int main(int argc, char **argv)
     volatile uint32_t guard_high = 0xC0FFEE11;
     // Read at one point of the loop: elsewhere the compiler may keep the
     // stack pointer at another depth of its own choosing.
-    uint32_t sp_first_round = 0;
+    uintptr_t sp_first_round = 0;
 
     for (long round = 0; round < rounds; ++round) {
         const char *fault = nullptr;
@@ -38,7 +42,7 @@ int main(int argc, char **argv)
         else if (AWG10K_Trigger(id + 1 + round % 7) != -1) fault = "a trigger with a wrong identifier";
         else if (AWG10K_Trigger(id) != 0) fault = "the trigger";
         else if (AWG10K_Close(id) != 0) fault = "close";
-        uint32_t sp;
+        uintptr_t sp;
         READ_STACK_POINTER(sp);
         if (round == 0) sp_first_round = sp;
         if (fault == nullptr && sp != sp_first_round) fault = "the stack pointer";

@@ -6,9 +6,10 @@
 // of the same calls. tests/windows/test.sh builds it with the simulator's
 // entries renamed Simulated_*, so that the thin functions keep their names.
 #include "AWG10K.h"
+#include "AWG10K_imports.h"
 
 #define SLOT(entry) \
-    extern "C" const void *const entry##Slot __asm__("__imp__" #entry); \
+    extern "C" const void *const entry##Slot AWG10K_SLOT(#entry); \
     const void *const entry##Slot = reinterpret_cast<const void *>(&Simulated_##entry)
 
 SLOT(AWG10K_GetNumberOfDevices);

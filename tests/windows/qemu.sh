@@ -1,0 +1,45 @@
+# The call helper as a 32-bit Linux program under qemu; sourced by
+# tests/windows/test.sh.
+#
+# The same thin functions, call helper and stress check as call_stress.exe, with
+# the simulated device's entries in the import slots (call_stress_slots.cpp),
+# built for 32-bit Linux and run by qemu's user-mode emulator: this needs no
+# Wine and no 32-bit support in the kernel, so it runs everywhere. The ELF
+# assembler knows no .def, and ELF names carry no leading underscore.
+qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its status
+  local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry source
+  local flags=(-O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wa,--noexecstack -Idevice -Idevice/windows)
+  local renames=()
+  for entry in GetNumberOfDevices Open SetFile Close Trigger; do
+    renames+=("-DAWG10K_$entry=Simulated_AWG10K_$entry")
+  done
+  mkdir -p "$dir"
+  sed -e '/^[[:space:]]*\.def/d' -e "${3:-}" device/windows/call.S >"$dir/call.S"
+  # The simulated entries and their slots, renamed and in the convention under test.
+  for source in device/simulator/simulator.cpp tests/windows/call_stress_slots.cpp; do
+    i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
+      -c "$source" -o "$dir/$(basename "$source" .cpp).o"
+  done
+  i686-linux-gnu-g++ "${flags[@]}" -static -Wl,--defsym=AWG10K_CallEntry=_AWG10K_CallEntry \
+    tests/windows/call_stress.cpp device/windows/AWG10K_entries.cpp "$dir/call.S" \
+    "$dir/simulator.o" "$dir/call_stress_slots.o" -o "$dir/call_stress"
+  # In a subshell, whose own note of a crash goes with the output.
+  (env -u AWG10K_SIM_LOG -u AWG10K_SIM_FAIL -u AWG10K_SIM_DEVICES qemu-i386 "$dir/call_stress" "$rounds" \
+     >"$dir/out" 2>&1; exit $?) 2>/dev/null
+}
+for conv in stdcall cdecl; do
+  status=0
+  qemu_stress $conv 1000000 || status=$?
+  echo "test-windows: qemu, $conv: $(cat "$tmp/qemu-$conv/out")"
+  check "call helper under qemu against $conv entries: every call right, the stack pointer unchanged" same 0 "$status"
+done
+# The check must catch the fault it is there for: a helper that leaves the
+# stack pointer where the entry left it.
+for conv in stdcall cdecl; do
+  status=0
+  qemu_stress $conv 1000 '/movl[[:space:]]*%ebx, %esp/d' || status=$?
+  # What it prints is qemu's note of the crash this check expects.
+  echo "test-windows: qemu, $conv, helper without its restore, expected to fail: $(head -c 300 "$tmp/qemu-$conv-broken/out")"
+  check "the stress check catches a helper that does not put the stack pointer back ($conv)" test "$status" -ne 0
+done
+

@@ -1,0 +1,241 @@
+# The Windows programs run under Wine, in the set test.sh chose: the shipped
+# 32-bit files under 32-bit Wine, or the x86-64 twin under 64-bit Wine. The
+# simulated DLL is found through WINEPATH in its build folder, never beside
+# the program. Sourced by tests/windows/test.sh, which sets:
+#   wine        the Wine loader of the set
+#   programs    the folder of minute-trigger.exe and minute-trigger-precise.exe
+#   launcher    run-minute-trigger.cmd, with CR LF line ends
+#   stress      call_stress.exe; probe: probe.exe (tests/windows/probe.cpp)
+#   variants    the simulated DLLs to run against, each a key of sim[]
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+export WINEPREFIX=$tmp/prefix
+echo "test-windows: making a $WINEARCH Wine prefix in $WINEPREFIX"
+prefixes+=("$WINEPREFIX")
+timeout 300 "$wine" wineboot --init </dev/null >"$tmp/wineboot.out" 2>&1
+timeout 300 wineserver -w
+# The launcher runs in a prefix of its own, so ending it ends nothing else.
+launch_prefix=$tmp/launch-prefix
+cp -a "$WINEPREFIX" "$launch_prefix"
+prefixes+=("$launch_prefix")
+wineserver -p  # stays up between the runs below; cleanup ends it
+
+path='C:\Qmx\ZPR\samples\lorvex_20Hz_60sec_length.zpr'
+count_ok="count devices=1 status=0"
+opened="open id=1 status=0"
+loaded="$count_ok|$opened|load id=1 path=$path status=0"
+first=${variants[0]}
+
+# The launcher, first: its device is missing until the directory of the
+# simulator's log exists (a log it cannot open makes the simulated count
+# fail), so its first starts fail while the checks below run.
+launch_dir=$tmp/launch
+gate=$tmp/launch-gate
+mkdir -p "$launch_dir"
+cp "$programs/minute-trigger.exe" "$launcher" "$launch_dir/"
+launch_log=$launch_dir/minute-trigger.log
+echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
+(cd "$tmp" && WINEPREFIX=$launch_prefix WINEPATH="$(winpath "${sim[$first]}")" \
+   AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" \
+   exec "$wine" cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")" </dev/null >"$tmp/launch.out" 2>&1) &
+launch_pid=$!
+# Notes, in ms, when each failed start's line reaches the launcher's log.
+failure_times_file=$tmp/launch-failures
+: >"$failure_times_file"
+(n=0; while :; do
+   m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
+   while [ "$n" -lt "${m:-0}" ]; do date +%s%3N >>"$failure_times_file"; n=$((n + 1)); done
+   sleep 0.1
+ done) &
+watch_pid=$!
+failure_times=()
+note_failures() { mapfile -t failure_times <"$failure_times_file"; }
+
+# --- the calls and the start-up failures ---------------------------------------
+[ "$WINEARCH" = win64 ] &&
+  skip "call_stress.exe, 32-bit, against the stdcall and the cdecl DLL" \
+    "$why_not_32bit; the qemu check above covers the call helper"
+for v in "${variants[@]}"; do
+  status=0
+  (cd "$tmp" && WINEPATH="$(winpath "${sim[$v]}")" timeout 900 "$wine" "$stress" </dev/null \
+     >"$tmp/stress.out" 2>&1) || status=$?
+  echo "test-windows: $(tr -d '\r' <"$tmp/stress.out")"
+  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" same 0 "$status"
+  note_failures
+done
+
+out=$tmp/stdout
+log=$tmp/sim.log
+for v in "${variants[@]}"; do
+  while IFS=';' read -r var text expected_calls; do
+    status=0
+    rm -f "$log"
+    (cd "$tmp" && env WINEPATH="$(winpath "${sim[$v]}")" AWG10K_SIM_LOG="$(winpath "$log")" "$var" \
+       timeout 120 "$wine" "$programs/minute-trigger.exe" </dev/null >"$out" 2>"$tmp/stderr") || status=$?
+    check "$v DLL, $var: prints exactly \"$text\"" bytes "$text." "$out"
+    check "$v DLL, $var: exit status 1" same 1 "$status"
+    check "$v DLL, $var: the simulator's log" same "$expected_calls" "$(calls "$log")"
+    note_failures
+  done <<EOF
+AWG10K_SIM_FAIL=count;AWG10K_GetNumberOfDevices() Error;count devices=1 status=-1
+AWG10K_SIM_DEVICES=0;DeviceNumber=0;count devices=0 status=0
+AWG10K_SIM_FAIL=open;AWG10K_Open() Error;$count_ok|open status=-1
+AWG10K_SIM_FAIL=load;AWG10K_SetFile() Error;$count_ok|$opened|load id=1 path=$path status=-1|close id=1 status=0
+EOF
+done
+
+# --- in a console ----------------------------------------------------------------
+# With standard input on a pseudo-terminal, Wine gives the programs a console,
+# as a Command Prompt's window would, and everything cmd starts shares it.
+# probe.exe writes that console's input mode to a file at the points the
+# batch file below chooses.
+# in_console NAME LINE...: runs a batch file of LINEs under Wine's cmd with a
+# console, the simulator logging to $tmp/NAME.sim; sets modes to the modes
+# it wrote, one a line.
+in_console() {
+  local name=$1 batch=$tmp/$1.cmd line
+  shift
+  { echo "@echo off"; for line in "$@"; do echo "$line"; done; } | sed 's/$/\r/' >"$batch"
+  (cd "$tmp" && WINEPATH="$(winpath "${sim[$first]}")" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" \
+     timeout 120 script -qec "$(printf '%q cmd /c %q' "$wine" "$(winpath "$batch")")" /dev/null \
+     </dev/null >"$tmp/$name.tty" 2>&1) || true
+  modes=$(tr -d '\r' <"$tmp/$name.modes" 2>/dev/null | awk '{ print $2 }' || true)
+}
+quick_edit=0x40 extended_flags=0x80
+has() { [ -n "$2" ] && (($2 & $1)); }
+lacks() { [ -n "$2" ] && ! (($2 & $1)); }
+probe_line() { echo "\"$(winpath "$probe")\" >> \"$(winpath "$tmp/$1.modes")\""; }
+
+echo "test-windows: a failed start in a console"
+in_console failed "$(probe_line failed)" "set AWG10K_SIM_DEVICES=0" \
+  "\"$(winpath "$programs/minute-trigger.exe")\"" "$(probe_line failed)"
+before=$(sed -n 1p <<<"$modes") after=$(sed -n 2p <<<"$modes")
+echo "test-windows: console input mode before $before, after $after"
+check "console: QuickEdit is on before the program starts (else the cases below prove nothing)" \
+  has $quick_edit "$before"
+check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.tty"
+
+# A real start, its mode read while the loop runs: once the device is loaded
+# and the program has had a second more, this side lets the batch file go on.
+# (Wine's findstr cannot search the log from there.)
+echo "test-windows: a real start in a console, its mode read while the loop runs"
+(until grep -q 'load id=1' "$tmp/running.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/running.go") &
+in_console running "start \"\" /b \"$(winpath "$programs/minute-trigger.exe")\"" \
+  ":wait" "ping -n 2 127.0.0.1 > nul" "if not exist \"$(winpath "$tmp/running.go")\" goto wait" \
+  "$(probe_line running)" "taskkill /f /im minute-trigger.exe > nul"
+# Should the batch file have stopped short, the program must not spin on.
+timeout 60 "$wine" taskkill /f /im minute-trigger.exe >/dev/null 2>&1 || true
+echo "test-windows: console input mode while the loop runs: $modes"
+check "console: while the loop runs, QuickEdit is off" lacks $quick_edit "$modes"
+check "console: while the loop runs, the extended flags are set, without which QuickEdit stays as it was" \
+  has $extended_flags "$modes"
+
+# --- real starts, two at a time for one minute ---------------------------------
+# next_minute_run LATEST: waits until the second of the minute is from 2 to
+# LATEST, so that what starts now reaches its loop well before the next
+# minute (Wine takes a while to start a program), and sets boundary to that
+# minute, in seconds since 1970.
+next_minute_run() {
+  while s=$((10#$(date -u +%S))); [ "$s" -gt "$1" ] || [ "$s" -lt 2 ]; do
+    note_failures
+    sleep 0.5
+  done
+  boundary=$((($(date -u +%s) / 60 + 1) * 60))
+}
+declare -A pid=()
+# start NAME EXE DLL_DIR: starts EXE for a real run, its files in $tmp/NAME.*.
+start() {
+  rm -f "$tmp/$1".*
+  (cd "$tmp" && WINEPATH="$(winpath "$3")" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" \
+     exec "$wine" "$2" </dev/null >"$tmp/$1.out" 2>"$tmp/$1.err") &
+  pid[$1]=$!
+}
+# wait_for_lines FILE...: until each FILE has a trigger line, or 15 s past
+# the minute; notes which were there while their program ran.
+declare -A in_time=()
+wait_for_lines() {
+  local f done_all
+  local until=$((boundary + 15))
+  while [ "$(date -u +%s)" -lt $until ]; do
+    done_all=yes
+    for f in "$@"; do
+      if [ -z "${in_time[$f]:-}" ] && grep -q 'Trigger:' "$f" 2>/dev/null; then in_time[$f]=yes; fi
+      [ -n "${in_time[$f]:-}" ] || done_all=no
+    done
+    note_failures
+    [ $done_all = yes ] && break
+    sleep 0.05
+  done
+}
+stop() { kill "${pid[$1]}" 2>/dev/null || true; wait "${pid[$1]}" 2>/dev/null || true; }
+# stdout is in text mode, as on the lab PC: the C runtime writes each \n as \r\n.
+banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
+# check_trigger NAME WHAT STDOUT SIMLOG: the banner and trigger line, and the
+# device triggered in second 0, within the limit.
+check_trigger() {
+  local name=$1 what=$2 stdout=$3 simlog=$4 stamp late_ns=999999999
+  local line="Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$stdout"
+  check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$stdout]:-no}"
+  check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$simlog")"
+  stamp=$(grep -m1 ' trigger ' "$simlog" 2>/dev/null | cut -d' ' -f1 || true)
+  check "$what: the trigger logged in second 0 of $(date -u -d @$boundary +%H:%M)" \
+    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M:00)" "${stamp:0:19}"
+  [[ $stamp =~ \.([0-9]{9})Z$ ]] && late_ns=$((10#${BASH_REMATCH[1]}))
+  echo "test-windows: $name: the trigger came $(printf '%d.%03d' $((late_ns / 1000000)) $((late_ns / 1000 % 1000))) ms after the minute"
+  check "$what: the trigger within 5 ms of the minute" test "$late_ns" -lt 5000000
+}
+
+# The launcher's device appears; its program and the precise one share a minute.
+# The launcher's next start may be 10 s off, so this minute starts earlier.
+for ((i = 0; i < 400; i++)); do note_failures; [ ${#failure_times[@]} -ge 2 ] && break; sleep 0.1; done
+next_minute_run 35
+note_failures
+check "launcher: at least two failed starts before the device was there" test ${#failure_times[@]} -ge 2
+gaps_ok=yes
+for ((i = 1; i < ${#failure_times[@]}; i++)); do
+  gap=$((failure_times[i] - failure_times[i - 1]))
+  echo "test-windows: launcher: a failed start $gap ms after the one before"
+  [ $gap -ge 9500 ] || gaps_ok=no
+done
+check "launcher: starts again no sooner than 10 s after each end" same yes $gaps_ok
+mkdir -p "$gate"
+echo "test-windows: the launcher's device is there; the precise program starts too, both for $(date -u -d @$boundary +%T)"
+start precise "$programs/minute-trigger-precise.exe" "${sim[$first]}"
+wait_for_lines "$tmp/precise.out" "$launch_log"
+# Read before the launcher is ended, which could let it log one more end.
+cp "$launch_log" "$tmp/launch.snapshot" 2>/dev/null || true
+stop precise
+WINEPREFIX=$launch_prefix wineserver -k 2>/dev/null || true
+wait $launch_pid 2>/dev/null || true
+kill $watch_pid 2>/dev/null || true
+check_trigger precise "precise program" "$tmp/precise.out" "$tmp/precise.sim"
+
+# The launcher's log: each failed start's message and the launcher's line,
+# then the banner and the trigger. Its own lines carry the time; here only
+# the program and the exit code are compared.
+complaint="AWG10K simulator: AWG10K_SIM_LOG=\"$(winpath "$gate/sim.log")\": No such file or directory"$'\r\n'
+failure="${complaint}AWG10K_GetNumberOfDevices() Error"$'\r\n'"minute-trigger.exe ended with exit code 1"$'\r\n'
+expected=""
+note_failures
+for ((i = 0; i < ${#failure_times[@]}; i++)); do expected+=$failure; done
+line="Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+sed -E 's/^.* (minute-trigger\.exe ended with exit code [0-9]+); starting it again in 10 s(\r?)$/\1\2/' \
+  "$tmp/launch.snapshot" >"$tmp/launch.log" 2>/dev/null || true
+check "launcher: the log holds each failed start, then the banner and the trigger line" \
+  bytes "${expected}${banner}${line}." "$tmp/launch.log"
+check "launcher: its program triggered the device at the minute" \
+  same "$loaded|trigger id=1 status=0" "$(calls "$gate/sim.log")"
+
+# The one default program against each DLL, side by side.
+next_minute_run 51
+echo "test-windows: minute-trigger.exe against the ${variants[*]} DLL, for $(date -u -d @$boundary +%T)"
+outs=()
+for v in "${variants[@]}"; do
+  start "$v" "$programs/minute-trigger.exe" "${sim[$v]}"
+  outs+=("$tmp/$v.out")
+done
+wait_for_lines "${outs[@]}"
+for v in "${variants[@]}"; do stop "$v"; done
+for v in "${variants[@]}"; do check_trigger "$v DLL" "$v DLL, real start" "$tmp/$v.out" "$tmp/$v.sim"; done
