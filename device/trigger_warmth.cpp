@@ -1,10 +1,63 @@
-// The trigger entry is the library's own function, bound when the program
-// loaded (-z now), so its address is where its code starts.
+// On Linux the device library is a shared object, bound when the program
+// loaded (-z now); its loaded segments are what the poll keeps warm.
 #include "trigger_warmth.h"
+
+#include <dlfcn.h>
+#include <link.h>
 
 #include "AWG10K.h"
 
+namespace {
+
+// In a position-independent program &AWG10K_Trigger is the library's own
+// function. In one linked -no-pie it is the program's PLT stub, made the
+// function's address so that pointers to it compare equal: warming from it
+// would warm the program and leave the library cold. dlsym with RTLD_NEXT
+// asks the dynamic linker for the first definition after this program, the
+// one its calls were bound to: a symbol look-up in the loader's tables,
+// which runs no code of the library's.
+const void *TriggerEntryCode()
+{
+    if (const void *entry = dlsym(RTLD_NEXT, "AWG10K_Trigger")) return entry;
+    return reinterpret_cast<const void *>(&AWG10K_Trigger);
+}
+
+// Each PT_LOAD segment is mapped in full (what lies past its file contents
+// as zeroed pages), so its whole memory size can be warmed; the gaps between
+// segments are left out.
+int AddSegmentsOfHolder(dl_phdr_info *object, size_t, void *data)
+{
+    LoadedLibrary *library = static_cast<LoadedLibrary *>(data);
+    const uintptr_t entry = reinterpret_cast<uintptr_t>(library->entry);
+    bool holds = false;
+    for (int i = 0; i < object->dlpi_phnum; ++i) {
+        const ElfW(Phdr) &segment = object->dlpi_phdr[i];
+        const uintptr_t start = object->dlpi_addr + segment.p_vaddr;
+        if (segment.p_type == PT_LOAD && entry >= start && entry - start < segment.p_memsz) holds = true;
+    }
+    if (!holds) return 0;
+    for (int i = 0; i < object->dlpi_phnum; ++i) {
+        const ElfW(Phdr) &segment = object->dlpi_phdr[i];
+        if (segment.p_type == PT_LOAD) {
+            AddRange(library, reinterpret_cast<const void *>(object->dlpi_addr + segment.p_vaddr), segment.p_memsz);
+        }
+    }
+    return 1;
+}
+
+LoadedLibrary Library;
+
+}  // namespace
+
+void FindTriggerLibrary(LoadedLibrary *library)
+{
+    library->entry = TriggerEntryCode();
+    dl_iterate_phdr(AddSegmentsOfHolder, library);
+    if (library->ranges == 0) AddRange(library, library->entry, 4 * 64);
+}
+
 void WarmTriggerEntry()
 {
-    WarmCode(reinterpret_cast<const void *>(&AWG10K_Trigger));
+    WarmNextLine(Library);
+    WarmCode(Library.entry);
 }

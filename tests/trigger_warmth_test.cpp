@@ -1,0 +1,126 @@
+// Every poll prefetches the ranges the warming finds, so they must be the
+// device library's: found from the program's own PLT stub (what
+// &AWG10K_Trigger is in a -no-pie program) they would warm the program and
+// leave the library cold, and no test of timing would say why. This is
+// built twice, position-independent and -no-pie (NO_PIE), linked with the
+// simulated library; /proc/self/maps says independently where each object
+// lies.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "AWG10K.h"
+#include "trigger_warmth.h"
+
+namespace {
+
+struct Mapping {
+    uintptr_t begin, end;
+    std::string path;
+};
+
+std::vector<Mapping> Mappings()
+{
+    std::vector<Mapping> maps;
+    std::ifstream in("/proc/self/maps");
+    std::string line;
+    while (std::getline(in, line)) {
+        unsigned long begin = 0, end = 0;
+        int pathAt = 0;
+        if (sscanf(line.c_str(), "%lx-%lx %*s %*s %*s %*s %n", &begin, &end, &pathAt) < 2) continue;
+        maps.push_back({begin, end, pathAt > 0 ? line.substr(pathAt) : ""});
+    }
+    return maps;
+}
+
+bool EndsWith(const std::string &s, const std::string &end)
+{
+    return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
+}
+
+const Mapping *MappingAt(const std::vector<Mapping> &maps, uintptr_t at)
+{
+    for (const Mapping &m : maps) {
+        if (at >= m.begin && at < m.end) return &m;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
+{
+    const std::vector<Mapping> maps = Mappings();
+    const std::string library = "/libAWG10K.so";
+    const Mapping *program = MappingAt(maps, reinterpret_cast<uintptr_t>(&Mappings));
+    ASSERT_NE(nullptr, program);
+#ifdef NO_PIE
+    const Mapping *taken = MappingAt(maps, reinterpret_cast<uintptr_t>(&AWG10K_Trigger));
+    ASSERT_NE(nullptr, taken);
+    ASSERT_EQ(program->path, taken->path) << "-no-pie: &AWG10K_Trigger should be this program's PLT stub";
+#endif
+
+    LoadedLibrary found{};
+    FindTriggerLibrary(&found);
+    Dl_info info{};
+    ASSERT_NE(0, dladdr(found.entry, &info));
+    EXPECT_TRUE(EndsWith(info.dli_fname, library)) << info.dli_fname;
+    EXPECT_STREQ("AWG10K_Trigger", info.dli_sname);
+    EXPECT_EQ(info.dli_saddr, found.entry) << "the entry's first byte, not somewhere in it";
+
+    // Every range in the library's mappings (its zeroed data may run on into
+    // an anonymous one right after them), none in the program's.
+    ASSERT_GE(found.ranges, 2) << "code and data at least";
+    for (int r = 0; r < found.ranges; ++r) {
+        const Mapping *first = MappingAt(maps, found.begin[r]);
+        ASSERT_NE(nullptr, first) << "range " << r << " starts outside every mapping";
+        EXPECT_TRUE(EndsWith(first->path, library)) << "range " << r << " starts in " << first->path;
+        std::vector<uintptr_t> pages;
+        for (uintptr_t at = found.begin[r]; at < found.end[r]; at += 4096) pages.push_back(at);
+        pages.push_back(found.end[r] - 1);
+        for (uintptr_t at : pages) {
+            const Mapping *m = MappingAt(maps, at);
+            ASSERT_NE(nullptr, m) << "range " << r << " runs past what is mapped";
+            EXPECT_TRUE(EndsWith(m->path, library) || m->path.empty()) << "range " << r << " runs into " << m->path;
+            EXPECT_NE(program->path, m->path);
+        }
+    }
+    // And all of the library: its code, its read-only data and its data.
+    for (const Mapping &m : maps) {
+        if (!EndsWith(m.path, library)) continue;
+        bool covered = false;
+        for (int r = 0; r < found.ranges; ++r) covered = covered || (found.begin[r] < m.end && found.end[r] > m.begin);
+        EXPECT_TRUE(covered) << "nothing warms " << std::hex << m.begin << "-" << m.end << " of " << m.path;
+    }
+}
+
+// Ranges as a loader leaves them: unaligned, with gaps between, one a
+// single byte. The walk must prefetch every line of each, from the line
+// holding its first byte to the one holding its last, nothing between
+// them, and start again at the first.
+TEST(TriggerWarmth, WalksEveryLineOfEveryRangeAndNothingElseRoundRobin)
+{
+    alignas(64) static char memory[64 * 16];
+    LoadedLibrary library{};
+    library.entry = memory;
+    AddRange(&library, memory + 5, 2 * 64);         // lines 0, 1, 2
+    AddRange(&library, memory + 8 * 64, 0);         // empty: no range
+    AddRange(&library, memory + 8 * 64, 2 * 64);    // lines 8, 9
+    AddRange(&library, memory + 15 * 64 + 63, 1);   // line 15
+    ASSERT_EQ(3, library.ranges);
+
+    const std::vector<long> once = {0, 1, 2, 8, 9, 15};
+    std::vector<long> walked;
+    for (size_t poll = 0; poll < 3 * once.size(); ++poll) {
+        WarmNextLine(library);
+        walked.push_back(static_cast<long>(library.next - 64 - reinterpret_cast<uintptr_t>(memory)) / 64);
+    }
+    std::vector<long> expected;
+    for (int round = 0; round < 3; ++round) expected.insert(expected.end(), once.begin(), once.end());
+    EXPECT_EQ(expected, walked);
+}
