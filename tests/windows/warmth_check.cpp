@@ -1,0 +1,74 @@
+// Checks under Wine that the warming finds the simulated AWG10K.dll's image
+// and all of it: every range it prefetches lies in committed pages of the
+// DLL's own allocation (none in the program's, none past the image), and its
+// code and writable data are all covered. VirtualQuery of the import slot's
+// target says independently where the DLL lies. Then the walk runs, round
+// and round, which must not fault. Exit status 0 when all holds.
+#include <windows.h>
+
+#include <cstdio>
+
+#include "AWG10K_imports.h"
+#include "trigger_warmth.h"
+
+static int failures = 0;
+
+static void Fail(const char *what, const void *at)
+{
+    std::printf("warmth_check: %s (at %p)\n", what, at);
+    ++failures;
+}
+
+static MEMORY_BASIC_INFORMATION Query(const void *at)
+{
+    MEMORY_BASIC_INFORMATION info = {};
+    VirtualQuery(at, &info, sizeof info);
+    return info;
+}
+
+int main()
+{
+    const void *dll = Query(AWG10K_Trigger_Entry).AllocationBase;
+    const void *program = GetModuleHandleW(nullptr);
+    if (dll == nullptr || dll == program) Fail("the import slot does not point into a DLL", AWG10K_Trigger_Entry);
+
+    LoadedLibrary found = {};
+    FindTriggerLibrary(&found);
+    if (found.entry != AWG10K_Trigger_Entry) Fail("the entry is not the import slot's target", found.entry);
+    bool holdsEntry = false;
+    for (int r = 0; r < found.ranges; ++r) {
+        const uintptr_t entry = reinterpret_cast<uintptr_t>(found.entry);
+        holdsEntry = holdsEntry || (entry >= found.begin[r] && entry < found.end[r]);
+        for (uintptr_t at = found.begin[r];; at += 4096) {
+            const uintptr_t probe = at < found.end[r] ? at : found.end[r] - 1;
+            const MEMORY_BASIC_INFORMATION info = Query(reinterpret_cast<const void *>(probe));
+            if (info.AllocationBase != dll) Fail("a range runs outside the DLL's image", info.BaseAddress);
+            if (info.State != MEM_COMMIT || (info.Protect & PAGE_NOACCESS)) Fail("a range runs into pages not mapped", info.BaseAddress);
+            if (probe == found.end[r] - 1) break;
+        }
+    }
+    if (!holdsEntry) Fail("no range holds the trigger entry", found.entry);
+
+    // Every part of the image that is code or writable data, found page by
+    // page with VirtualQuery, overlaps a range.
+    const DWORD codeOrData = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY |
+                             PAGE_READWRITE | PAGE_WRITECOPY;
+    int parts = 0;
+    for (const char *at = static_cast<const char *>(dll);;) {
+        const MEMORY_BASIC_INFORMATION info = Query(at);
+        if (info.AllocationBase != dll || info.RegionSize == 0) break;
+        const uintptr_t begin = reinterpret_cast<uintptr_t>(info.BaseAddress), end = begin + info.RegionSize;
+        if (info.State == MEM_COMMIT && (info.Protect & codeOrData)) {
+            ++parts;
+            bool covered = false;
+            for (int r = 0; r < found.ranges; ++r) covered = covered || (found.begin[r] < end && found.end[r] > begin);
+            if (!covered) Fail("code or data of the DLL that no range warms", info.BaseAddress);
+        }
+        at = reinterpret_cast<const char *>(end);
+    }
+    if (parts < 2) Fail("fewer than two parts of code and data found in the DLL", dll);
+
+    for (int poll = 0; poll < 1000000; ++poll) WarmTriggerEntry();
+    std::printf("warmth_check: %d ranges, %d parts of code and data, %d failures\n", found.ranges, parts, failures);
+    return failures == 0 ? 0 : 1;
+}
