@@ -2,13 +2,14 @@
 # How late does the trigger come? Builds the benchmarks, then measures the
 # time from each UTC minute boundary to the device library's trigger entry
 # (its log stamps the moment it would talk to the device) for minute-trigger,
-# for the same program without its warming (minute-trigger-cold: what it was
-# before), and for a reference that sleeps to the boundary. Each runs against
-# two libraries: the simulator, and a stand-in shaped unlike it
-# (bench/stand_in_library.cpp), put in front with LD_LIBRARY_PATH. Then the
-# cost of one poll, the CPU the program burns and the longest time a spinning
-# loop loses its core. Prints a table per library and writes a histogram
-# (BUILD_DIR/lateness.png).
+# for the same program warming only the trigger entry's first lines
+# (minute-trigger-entry-only: what it was before) and without any warming
+# (minute-trigger-cold: what it was first), and for a reference that sleeps
+# to the boundary. Each runs against two libraries: the simulator, and a
+# stand-in shaped unlike it (bench/stand_in_library.cpp), put in front with
+# LD_LIBRARY_PATH. Then the cost of one poll, the CPU the program burns and
+# the longest time a spinning loop loses its core. Prints a table per
+# library and writes a histogram (BUILD_DIR/lateness.png).
 #
 #   bench/run.sh [--boundaries N]   N boundaries each (default 100), libfaketime
 #                                   offsets so every run starts just before one
@@ -43,7 +44,8 @@ build=${BUILD_DIR:-build-bench}
 echo "bench: building into $build/"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMINUTE_TRIGGER_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
-program=$build/minute-trigger cold=$build/bench/minute-trigger-cold reference=$build/bench/sleeping_trigger
+program=$build/minute-trigger entry=$build/bench/minute-trigger-entry-only cold=$build/bench/minute-trigger-cold
+reference=$build/bench/sleeping_trigger
 libraries=(simulator stand-in)
 declare -A library_dir=([simulator]=$build/simulator [stand-in]=$build/bench/stand-in)
 declare -A spinner=([program]=$program [cold]=$cold)
@@ -114,6 +116,7 @@ else
     # Alternating, so a change in the machine's load falls on all alike.
     for library in "${libraries[@]}"; do
       run_faked "$library" program $at "$program"
+      run_faked "$library" entry $at "$entry"
       run_faked "$library" cold $at "$cold"
       run_faked "$library" reference $at "$reference" 1
     done
@@ -142,20 +145,23 @@ echo "bench: stalls of a spinning loop over 5 wall seconds"
 stalls=$("${sched[@]}" "$build/bench/spin_stalls" 5)
 
 table() {  # library
-  local library=$1 program_stats cold_stats reference_stats=
+  local library=$1 program_stats entry_stats= cold_stats reference_stats=
   program_stats=$(stats "$out/$library-program.ns")
   cold_stats=$(stats "$out/$library-cold.ns")
   # On the real clock the two spinning programs have a core each, and there
-  # are two: the reference is measured only on the faked clock.
+  # are two: the others are measured only on the faked clock.
+  [ -s "$out/$library-entry.ns" ] && entry_stats=$(stats "$out/$library-entry.ns")
   [ -s "$out/$library-reference.ns" ] && reference_stats=$(stats "$out/$library-reference.ns")
   echo
   echo "  $library: ${library_dir[$library]}/libAWG10K.so"
   echo "                       min us  median us     p99 us     max us      n"
   echo "  minute-trigger $program_stats"
+  echo "  entry only     ${entry_stats:-    (not measured on the real clock)}"
   echo "  not warmed     $cold_stats"
   echo "  sleeping ref.  ${reference_stats:-    (not measured on the real clock)}"
-  echo -n "  median ratio, not warmed / minute-trigger: $(median_ratio "$cold_stats" "$program_stats")"
-  [ -z "$reference_stats" ] || echo -n "   reference / minute-trigger: $(median_ratio "$reference_stats" "$program_stats")"
+  echo -n "  median ratio to minute-trigger: not warmed $(median_ratio "$cold_stats" "$program_stats")"
+  [ -z "$entry_stats" ] || echo -n ", entry only $(median_ratio "$entry_stats" "$program_stats")"
+  [ -z "$reference_stats" ] || echo -n ", reference $(median_ratio "$reference_stats" "$program_stats")"
   echo
   awk -v p="$(cost "$library" Poll)" -v w="$(cost "$library" WarmEntry)" -v c="$(cost "$library" ClockRead)" \
     'BEGIN { printf "  one poll: %.1f ns, of which the warming %.1f ns; poll / clock read: %.2fx\n", p, w, p / c }'
