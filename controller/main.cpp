@@ -41,11 +41,15 @@ int main()
         return 1;
     }
 
+    KeepLoopUndisturbed();
     // No poll produces 999, so a start during second 0 triggers at once.
     int32_t PreviousSecond = 999;
     RequestTimerResolution();
     printf("\n");
     printf("Triggering loop will start within a minute: \n\n");
+    // Each line in one write, so a process ended from outside never leaves
+    // half of one in a log.
+    fflush(stdout);
 
     // Spins without pause: any sleep would make the trigger late by up to
     // the scheduler's wake-up granularity.
@@ -75,6 +79,7 @@ int main()
             // Trigger first: the console must never delay the device.
             const int32_t Status = AWG10K_Trigger(DeviceID);
             printf("Trigger: %4d%02d%02d %02d:%02d:%02d  \n", Year, Month, Day, Hour, Minute, Second);
+            fflush(stdout);
             // The line above stays one a minute whatever happened, since logs are
             // read that way; a failure goes beside it, never retried: a second
             // try would come late and could start the waveform off the minute.

@@ -14,12 +14,19 @@ struct ClockReading {
 };
 
 // Before the first call into the device library: makes the standard streams
-// safe to write to for good. Trigger lines must reach a redirected log as they
-// happen (the process is only ever ended from outside, and a buffered line
-// would die with it), and nothing about where they go may stop or misdirect a
+// safe to write to for good. Standard output is fully buffered, and the loop
+// flushes it once a line is whole, so that each line leaves in one write: the
+// process is only ever ended from outside, and a line written in pieces could
+// be cut there. Nothing about where the lines go may stop or misdirect a
 // trigger, as far as the platform lets it: a closed descriptor or a reader
-// that went away on POSIX, a mouse selection in a Windows console.
+// that went away on POSIX.
 void PrepareConsole();
+
+// Once start-up has succeeded, and only then, since a failed start must leave
+// the machine as it found it: keeps the platform's own doings (idle sleep,
+// power throttling, a mouse selection in a Windows console) from stopping or
+// slowing a loop that is to run for good.
+void KeepLoopUndisturbed();
 
 // Asks for a 1 ms timer resolution; the result does not matter to the loop.
 void RequestTimerResolution();

@@ -28,8 +28,15 @@ void PrepareConsole()
     // lines it would have read, not the triggers: by default the next write
     // would kill the process, and systemd counts that as a clean stop.
     std::signal(SIGPIPE, SIG_IGN);
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    // Line buffering would do for the trigger line, but writes the banner's
+    // empty line apart from the rest of it.
+    std::setvbuf(stdout, nullptr, _IOFBF, BUFSIZ);
 }
+
+// Nothing to do: idle suspend is held off by the service's inhibitor
+// (packaging/minute-trigger.service), and a terminal has no selection that
+// holds output.
+void KeepLoopUndisturbed() {}
 
 // Nothing to ask for: the kernel's clock already reads finer than 1 ms.
 void RequestTimerResolution() {}

@@ -6,7 +6,8 @@
 #   (the convention of the simulated DLL only; the programs work with either)
 # BUILD_DIR names the build folder (default build-windows). Results:
 #   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-precise.exe,
-#                                        run-minute-trigger.cmd, INSTALL.txt, BUILD.txt
+#                                        run-minute-trigger.cmd, minute-trigger-logon.xml,
+#                                        minute-trigger-boot.xml, INSTALL.txt, BUILD.txt
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
 #   $BUILD_DIR/dist/*.zip                the same two folders zipped
 set -euo pipefail
@@ -39,6 +40,12 @@ done
 # and cmd.exe finds every label of the launcher (with bare LF it can miss one).
 for text in INSTALL.txt run-minute-trigger.cmd; do
   sed 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
+done
+# Task definitions in UTF-16 with a byte order mark, as the Task Scheduler
+# itself writes them, so that schtasks /XML reads them on any version.
+for task in minute-trigger-logon.xml minute-trigger-boot.xml; do
+  sed -e '1s/encoding="UTF-8"/encoding="UTF-16"/' -e 's/$/\r/' "packaging/windows/$task" |
+    iconv -f UTF-8 -t UTF-16 >"$dist/minute-trigger/$task"
 done
 revision=$(git describe --always --dirty 2>/dev/null || echo unknown)
 printf 'minute-trigger %s, 32-bit Windows (i686)\r\nAWG10K.dll: stdcall or cdecl, either works\r\n' \

@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/need.sh g++ cmake make libgtest-dev faketime libfaketime binutils mandoc groff-base systemd man-db
+scripts/need.sh g++ cmake make libgtest-dev faketime libfaketime binutils mandoc groff-base systemd man-db strace
 
 for variant in release sanitize; do
   dir=build-test-$variant

@@ -105,6 +105,7 @@ enum class Streams {
     Transcript,  // standard output and error both
     BrokenPipe,  // output to a pipe whose reader leaves after the first byte
     NoOutput,    // standard output closed, as by `>&-`
+    Traced,      // as Transcript, with every write noted by strace in the folder's "writes"
 };
 
 Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<std::string> &args = {},
@@ -128,16 +129,27 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
         // As a shell starts it, whatever this test runner ignores: an ignored
         // SIGPIPE would be inherited and hide the program's own handling.
         signal(SIGPIPE, SIG_DFL);
+        // A group of its own, so that the kill below ends strace's program
+        // with it: a killed strace lets its program run on.
+        setpgid(0, 0);
         const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         dup2(streams == Streams::BrokenPipe ? pipe_ends[1] : out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
         if (streams == Streams::NoOutput) close(STDOUT_FILENO);
-        std::vector<char *> argv{const_cast<char *>(PROGRAM)}, envp;
+        const std::string writes = folder + "/writes";
+        std::vector<char *> argv, envp;
+        if (streams == Streams::Traced) {
+            for (const char *a : {STRACE, "-f", "-qq", "-e", "trace=write", "-s", "256", "-o"}) {
+                argv.push_back(const_cast<char *>(a));
+            }
+            argv.push_back(const_cast<char *>(writes.c_str()));
+        }
+        argv.push_back(const_cast<char *>(PROGRAM));
         for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
         for (const auto &e : env) envp.push_back(const_cast<char *>(e.c_str()));
         argv.push_back(nullptr);
         envp.push_back(nullptr);
-        execve(PROGRAM, argv.data(), envp.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
 
@@ -159,7 +171,7 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         const bool done = until && until(ReadFile(path), elapsed);
         if (done || elapsed > 60) {
-            kill(pid, SIGKILL);
+            kill(-pid, SIGKILL);
             waitpid(pid, &status, 0);
             EXPECT_TRUE(done) << "still running after 60 s";
             break;
@@ -279,6 +291,26 @@ TEST(Streams, NeitherAGoneReaderNorAClosedDescriptorStopsOrMisdirectsATrigger)
     EXPECT_EQ(-1, t.status);
     EXPECT_EQ(std::string::npos, t.text.find("Trigger")) << t.text;
     EXPECT_EQ(Loaded, Untimed(t.text).substr(0, Loaded.size()));
+}
+
+// The only end a running program has is a kill, which can cut a line that
+// leaves in pieces: each line leaves in one write, the banner with the empty
+// lines around it too.
+TEST(Streams, EachLineLeavesInOneWrite)
+{
+    char made[] = "/tmp/minute-trigger-test-XXXXXX";
+    const std::string dir = mkdtemp(made);
+    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59"), Triggers(1), {}, dir, Streams::Traced);
+    const std::string writes = ReadFile(dir + "/writes");
+    std::remove((dir + "/writes").c_str());
+    rmdir(dir.c_str());
+    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n", Untimed(t.text));
+    for (const std::string &line : {Banner, std::string("Trigger: 20261208 10:01:00  \n")}) {
+        std::string shown;
+        for (const char c : line) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
+        const std::string call = "\"" + shown + "\", " + std::to_string(line.size()) + ") = ";
+        EXPECT_NE(std::string::npos, writes.find(call)) << "no write of " << call << " in\n" << writes;
+    }
 }
 
 // The clock is stepped through libfaketime's time-stamp file; a new time

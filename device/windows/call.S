@@ -4,9 +4,11 @@
 #
 # A stdcall entry pops its own arguments, a cdecl one leaves that to the
 # caller, and the library does not say which it is. Guess wrong and every
-# call leaves the stack pointer off by the argument bytes: too high, and the
-# caller's own variables are overwritten; too low, and the stack creeps down
-# until it runs out, months later. So the stack pointer is kept in EBX, which
+# call leaves the stack pointer off by the argument bytes, and a caller
+# compiled with -O2, which addresses its own variables from the stack
+# pointer, reads and writes the wrong words from the first call on: its
+# variables overwritten by the next call's pushes, or the device identifier
+# taken from a neighbour. So the stack pointer is kept in EBX, which
 # both conventions preserve, and put back after the call: what the entry
 # popped no longer matters. Both return in EAX. An entry that takes one
 # argument never reads the second.

@@ -1,17 +1,34 @@
 @echo off
 rem Runs minute-trigger.exe from this folder for good (or the program named
-rem as the first argument, such as minute-trigger-precise.exe): its output is
-rem appended to minute-trigger.log here, and whenever it ends, most often
-rem because the device was not yet powered or its USB not yet ready at
-rem logon, it is started again 10 s later. Closing the window, or ending
-rem the task, stops it.
+rem as the first argument: a file name in this folder, such as
+rem minute-trigger-precise.exe, or a full path), at high priority, with its
+rem output appended to a log; whenever it ends, most often because the device
+rem was not yet powered or its USB not yet ready at logon, it is started
+rem again 10 s later. Closing the window, or ending the task and then the
+rem program (INSTALL.txt), stops it.
 setlocal
 cd /d "%~dp0"
 set "PROGRAM=%~1"
 if "%PROGRAM%"=="" set "PROGRAM=minute-trigger.exe"
+rem The log goes beside the program where it can be written. A folder a user
+rem may not write to (one under Program Files, say) would make cmd refuse the
+rem redirection and never start the program; the log then goes under
+rem ProgramData, and failing that, nowhere: the triggers matter more.
 set "LOG=%~dp0minute-trigger.log"
+call :writable
+if not errorlevel 1 goto logging
+set "LOG=%ProgramData%\minute-trigger\minute-trigger.log"
+if not exist "%ProgramData%\minute-trigger\" mkdir "%ProgramData%\minute-trigger"
+call :writable
+if not errorlevel 1 goto logging
+set "LOG=nul"
+:logging
+echo run-minute-trigger: running %PROGRAM% for good, its output appended to %LOG%
 :run
-"%~dp0%PROGRAM%" >> "%LOG%" 2>&1
+rem High priority, as the Task Scheduler would otherwise run it below normal,
+rem where any ordinary load takes its core; never realtime, which would starve
+rem Windows' own threads. /B keeps it in this window, /WAIT gives its exit code.
+start "" /B /WAIT /HIGH "%PROGRAM%" >> "%LOG%" 2>&1
 set "STATUS=%ERRORLEVEL%"
 rem The program's messages end without a line break: one first.
 >> "%LOG%" echo.
@@ -20,3 +37,13 @@ rem ping waits about a second between its 11 echoes; timeout would need a
 rem console, which a task started with no one logged on does not have.
 ping -n 11 127.0.0.1 > nul
 goto run
+
+rem Whether the log can be appended to, without writing anything into it:
+rem a refused redirection sets the error level, and a log that is a folder,
+rem or that could not be made, is refused whatever the error level says.
+:writable
+if exist "%LOG%\*" exit /b 1
+type nul >> "%LOG%" 2> nul
+if errorlevel 1 exit /b 1
+if not exist "%LOG%" exit /b 1
+exit /b 0

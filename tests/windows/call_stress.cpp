@@ -2,10 +2,11 @@
 // functions and call helper, a million rounds by default, and checks what a
 // calling-convention mistake spoils: the stack pointer, the caller's own
 // variables, the arguments the entries receive and the results they return.
-// One run per DLL convention (tests/windows/test.sh). No short run of the
-// program could show a creeping stack: at one trigger a minute, 4 bytes a
-// call take about a year to exhaust it. Here the same creep would show at
-// the first round, and exhaust the stack long before the last.
+// One run per DLL convention (tests/windows/test.sh). A mismatch shows in
+// the caller at once: compiled with -O2, it addresses its own variables from
+// ESP, so a stack pointer left off by an entry's argument bytes points them
+// at the wrong words from the first call on. A million rounds also give a
+// fault that shows only at some depths of the stack every chance to.
 // Usage: call_stress.exe [ROUNDS]
 #include "AWG10K.h"
 

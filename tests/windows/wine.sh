@@ -15,6 +15,16 @@ echo "test-windows: making a $WINEARCH Wine prefix in $WINEPREFIX"
 prefixes+=("$WINEPREFIX")
 timeout 300 "$wine" wineboot --init </dev/null >"$tmp/wineboot.out" 2>&1
 timeout 300 wineserver -w
+# Wine's relay trace, for the runs started with WINEDEBUG=+relay: the calls
+# into Windows that the real starts are checked for, made by the programs
+# themselves or by start.exe (the launcher's), and nothing of Wine's own.
+relay_key='HKCU\Software\Wine\Debug'
+relay_calls="SetThreadExecutionState;SetProcessInformation;GetProcAddress;LoadLibraryA;LoadLibraryW;LoadLibraryExA"
+relay_calls+=";LoadLibraryExW;CreateProcessW"
+timeout 120 "$wine" reg add "$relay_key" /v RelayInclude /t REG_SZ /d "$relay_calls" /f >/dev/null 2>&1
+timeout 120 "$wine" reg add "$relay_key" /v RelayFromInclude /t REG_SZ \
+  /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f >/dev/null 2>&1
+timeout 300 wineserver -w
 # The launcher runs in a prefix of its own, so ending it ends nothing else.
 launch_prefix=$tmp/launch-prefix
 cp -a "$WINEPREFIX" "$launch_prefix"
@@ -85,6 +95,49 @@ AWG10K_SIM_FAIL=load;AWG10K_SetFile() Error;$count_ok|$opened|load id=1 path=$pa
 EOF
 done
 
+# --- the launcher where its log cannot be written ------------------------------
+# A folder stands where the log would go, as a folder a user may not write to
+# would refuse it. The launcher is given the probe, by its full path, in the
+# program's place: the probe notes its priority class, and start.exe's call
+# to start it shows in the relay trace what it was asked for.
+echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
+locked=$tmp/locked
+mkdir -p "$locked/minute-trigger.log"
+cp "$launcher" "$locked/"
+fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
+rm -f "$fallback_log"
+(cd "$tmp" && WINEDEBUG=+relay exec "$wine" cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")" \
+   </dev/null >"$tmp/locked.out" 2>"$tmp/locked.err") &
+locked_pid=$!
+for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
+wineserver -k 2>/dev/null || true
+wait $locked_pid 2>/dev/null || true
+wineserver -w
+wineserver -p
+check "launcher, log folder not writable: says where its log goes instead" \
+  grep -qF 'its output appended to C:\ProgramData\minute-trigger\minute-trigger.log' "$tmp/locked.out"
+check "launcher, log folder not writable: still starts the program, given by its full path, logging there" \
+  grep -q '^console .* priority ' "$fallback_log"
+# CreateProcessW's sixth argument is the creation flags: 0x80 asks for high
+# priority, 0x100 for realtime.
+flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,]*,\)\{4\}\([0-9a-f]*\),.*/\2/p' \
+          "$tmp/locked.err" | head -n1)
+echo "test-windows: the launcher's start of its program, creation flags: ${flags:-none seen}"
+check "launcher: starts the program at high priority, never realtime" \
+  test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
+
+# --- the task definitions --------------------------------------------------------
+# Wine's schtasks reads a task's XML and keeps the settings it understood.
+for kind in logon boot; do
+  stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
+  timeout 120 "$wine" schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f \
+    </dev/null >"$tmp/schtasks.out" 2>&1 || true
+  check "task for $kind: Wine's schtasks imports it, with its settings" \
+    same "PT0S false false IgnoreNew 4" \
+    "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
+         sed -n "s:.*<$s>\(.*\)</$s>.*:\1:p" "$stored" 2>/dev/null; done | paste -sd' ')"
+done
+
 # --- in a console ----------------------------------------------------------------
 # With standard input on a pseudo-terminal, Wine gives the programs a console,
 # as a Command Prompt's window would, and everything cmd starts shares it.
@@ -115,6 +168,7 @@ echo "test-windows: console input mode before $before, after $after"
 check "console: QuickEdit is on before the program starts (else the cases below prove nothing)" \
   has $quick_edit "$before"
 check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.tty"
+check "console: a failed start leaves the console's mode, QuickEdit with it, as it found it" same "$before" "$after"
 
 # A real start, its mode read while the loop runs: once the device is loaded
 # and the program has had a second more, this side lets the batch file go on.
@@ -145,11 +199,40 @@ next_minute_run() {
 }
 declare -A pid=()
 # start NAME EXE DLL_DIR: starts EXE for a real run, its files in $tmp/NAME.*.
+# Each run's relay trace goes to $tmp/NAME.err, beside its standard error.
+# [PREFIX...] runs Wine under that command (strace).
 start() {
-  rm -f "$tmp/$1".*
-  (cd "$tmp" && WINEPATH="$(winpath "$3")" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" \
-     exec "$wine" "$2" </dev/null >"$tmp/$1.out" 2>"$tmp/$1.err") &
-  pid[$1]=$!
+  local name=$1 exe=$2 dlls=$3
+  shift 3
+  rm -f "$tmp/$name".*
+  (cd "$tmp" && WINEPATH="$(winpath "$dlls")" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" WINEDEBUG=+relay \
+     exec "$@" "$wine" "$exe" </dev/null >"$tmp/$name.out" 2>"$tmp/$name.err") &
+  pid[$name]=$!
+}
+# check_loop_undisturbed WHAT ERR: what the program asked of Windows once
+# started, from its relay trace.
+check_loop_undisturbed() {
+  local what=$1 err=$2
+  check "$what: keeps the system from idle sleep (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), not the display" \
+    same "80000001" "$(sed -n 's/.*Call KERNEL32\.SetThreadExecutionState(\([0-9a-f]*\)).*/\1/p' "$err" | paste -sd' ')"
+  check "$what: opts out of power throttling, timer and execution speed apart: two ProcessPowerThrottling calls of 12 bytes" \
+    same "00000004,0000000c 00000004,0000000c" \
+    "$(sed -n 's/.*Call KERNEL32\.SetProcessInformation([0-9a-f]*,\([0-9a-f]*\),[0-9a-f]*,\([0-9a-f]*\)).*/\1,\2/p' "$err" | paste -sd' ')"
+  # Wine's own DLLs and the simulated one look things up too, so what counts
+  # is that the program's own look-up is there and nothing is looked up of
+  # the device library: by one of its names, or by ordinal, as it is bound.
+  local looked
+  looked=$(sed -n 's/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,[0-9a-f]* "\(.*\)") ret=.*/\1/p
+                  s/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,\([0-9a-f]*\)) ret=.*/ordinal \1/p' "$err")
+  check "$what: looks up SetProcessInformation, nothing of AWG10K.dll by name or ordinal, and loads no library" \
+    same "SetProcessInformation||0" \
+    "$(grep -x SetProcessInformation <<<"$looked" | sort -u)|$(grep -E '^(AWG10K|ordinal )' <<<"$looked" | paste -sd' ')|$(grep -c 'Call KERNEL32\.LoadLibrary' "$err")"
+}
+# one_write WHAT STRACE TEXT: TEXT left the process in one write of its own.
+one_write() {
+  local shown=${3//$'\r'/\\r}
+  shown=${shown//$'\n'/\\n}
+  check "$1" grep -qF "\"$shown\", ${#3}) = ${#3}" "$2"
 }
 # wait_for_lines FILE...: until each FILE has a trigger line, or 15 s past
 # the minute; notes which were there while their program ran.
@@ -211,6 +294,7 @@ WINEPREFIX=$launch_prefix wineserver -k 2>/dev/null || true
 wait $launch_pid 2>/dev/null || true
 kill $watch_pid 2>/dev/null || true
 check_trigger precise "precise program" "$tmp/precise.out" "$tmp/precise.sim"
+check_loop_undisturbed "precise program" "$tmp/precise.err"
 
 # The launcher's log: each failed start's message and the launcher's line,
 # then the banner and the trigger. Its own lines carry the time; here only
@@ -231,11 +315,28 @@ check "launcher: its program triggered the device at the minute" \
 # The one default program against each DLL, side by side.
 next_minute_run 51
 echo "test-windows: minute-trigger.exe against the ${variants[*]} DLL, for $(date -u -d @$boundary +%T)"
+# The first also under strace, which shows each line's writes as Wine's
+# runtime makes them; only writes stop the program there.
 outs=()
+traced=$first
 for v in "${variants[@]}"; do
-  start "$v" "$programs/minute-trigger.exe" "${sim[$v]}"
+  if [ "$v" = "$traced" ]; then
+    start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" \
+      strace -f -qq --seccomp-bpf -e trace=write -s 256 -o "$tmp/$v.strace"
+  else
+    start "$v" "$programs/minute-trigger.exe" "${sim[$v]}"
+  fi
   outs+=("$tmp/$v.out")
 done
 wait_for_lines "${outs[@]}"
+# Wine ends the programs first: strace, ended itself, would let its program
+# run on, and cannot get away from one that spins without a system call.
+wineserver -k 2>/dev/null || true
 for v in "${variants[@]}"; do stop "$v"; done
-for v in "${variants[@]}"; do check_trigger "$v DLL" "$v DLL, real start" "$tmp/$v.out" "$tmp/$v.sim"; done
+for v in "${variants[@]}"; do
+  check_trigger "$v DLL" "$v DLL, real start" "$tmp/$v.out" "$tmp/$v.sim"
+  check_loop_undisturbed "$v DLL, real start" "$tmp/$v.err"
+done
+one_write "$traced DLL, real start: the banner left in one write" "$tmp/$traced.strace" "$banner"
+one_write "$traced DLL, real start: the trigger line left in one write" "$tmp/$traced.strace" \
+  "Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
