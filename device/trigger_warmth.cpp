@@ -1,5 +1,6 @@
 // On Linux the device library is a shared object, bound when the program
-// loaded (-z now); its loaded segments are what the poll keeps warm.
+// loaded (-z now); its loaded segments, and those of every other object in
+// the process, are what the poll keeps warm.
 #include "trigger_warmth.h"
 
 #include <dlfcn.h>
@@ -24,40 +25,47 @@ const void *TriggerEntryCode()
 
 // Each PT_LOAD segment is mapped in full (what lies past its file contents
 // as zeroed pages), so its whole memory size can be warmed; the gaps between
-// segments are left out.
-int AddSegmentsOfHolder(dl_phdr_info *object, size_t, void *data)
+// segments are left out. The object whose segments hold the entry is the
+// library; the others (the C library, the program, the loader) are the rest.
+int AddSegments(dl_phdr_info *object, size_t, void *data)
 {
-    LoadedLibrary *library = static_cast<LoadedLibrary *>(data);
-    const uintptr_t entry = reinterpret_cast<uintptr_t>(library->entry);
+    TriggerWarmth *warmth = static_cast<TriggerWarmth *>(data);
+    const uintptr_t entry = reinterpret_cast<uintptr_t>(warmth->entry);
     bool holds = false;
     for (int i = 0; i < object->dlpi_phnum; ++i) {
         const ElfW(Phdr) &segment = object->dlpi_phdr[i];
         const uintptr_t start = object->dlpi_addr + segment.p_vaddr;
         if (segment.p_type == PT_LOAD && entry >= start && entry - start < segment.p_memsz) holds = true;
     }
-    if (!holds) return 0;
     for (int i = 0; i < object->dlpi_phnum; ++i) {
         const ElfW(Phdr) &segment = object->dlpi_phdr[i];
         if (segment.p_type == PT_LOAD) {
-            AddRange(library, reinterpret_cast<const void *>(object->dlpi_addr + segment.p_vaddr), segment.p_memsz);
+            AddRange(holds ? &warmth->library : &warmth->rest,
+                     reinterpret_cast<const void *>(object->dlpi_addr + segment.p_vaddr), segment.p_memsz);
         }
     }
-    return 1;
+    return 0;
 }
 
-LoadedLibrary Library;
+// Found before main: the library is loaded and bound by then, and the poll
+// never has to ask.
+TriggerWarmth Warmth = [] {
+    TriggerWarmth warmth{};
+    FindTriggerWarmth(&warmth);
+    return warmth;
+}();
 
 }  // namespace
 
-void FindTriggerLibrary(LoadedLibrary *library)
+void FindTriggerWarmth(TriggerWarmth *warmth)
 {
-    library->entry = TriggerEntryCode();
-    dl_iterate_phdr(AddSegmentsOfHolder, library);
-    if (library->ranges == 0) AddRange(library, library->entry, 4 * 64);
+    warmth->entry = TriggerEntryCode();
+    dl_iterate_phdr(AddSegments, warmth);
+    if (warmth->library.ranges == 0) AddRange(&warmth->library, warmth->entry, 4 * 64);
+    if (warmth->rest.ranges == 0) AddRange(&warmth->rest, warmth->entry, 4 * 64);
 }
 
 void WarmTriggerEntry()
 {
-    WarmNextLine(Library);
-    WarmCode(Library.entry);
+    Warm(Warmth);
 }

@@ -1,7 +1,7 @@
 // Every poll prefetches the ranges the warming finds, so they must be the
-// device library's: found from the program's own PLT stub (what
-// &AWG10K_Trigger is in a -no-pie program) they would warm the program and
-// leave the library cold, and no test of timing would say why. This is
+// device library's and what it calls into: found from the program's own PLT
+// stub (what &AWG10K_Trigger is in a -no-pie program) they would warm the
+// program and leave the library cold, and no test of timing would say why. This is
 // built twice, position-independent and -no-pie (NO_PIE), linked with the
 // simulated library; /proc/self/maps says independently where each object
 // lies.
@@ -51,6 +51,28 @@ const Mapping *MappingAt(const std::vector<Mapping> &maps, uintptr_t at)
     return nullptr;
 }
 
+// Where the pages of a range lie: every one mapped, each mapping's path.
+std::vector<std::string> PathsUnder(const std::vector<Mapping> &maps, const WarmRanges &walk, int r)
+{
+    std::vector<uintptr_t> pages;
+    for (uintptr_t at = walk.begin[r]; at < walk.end[r]; at += 4096) pages.push_back(at);
+    pages.push_back(walk.end[r] - 1);
+    std::vector<std::string> paths;
+    for (uintptr_t at : pages) {
+        const Mapping *m = MappingAt(maps, at);
+        paths.push_back(m != nullptr ? m->path : "(not mapped)");
+    }
+    return paths;
+}
+
+bool Holds(const WarmRanges &walk, uintptr_t begin, uintptr_t end)
+{
+    for (int r = 0; r < walk.ranges; ++r) {
+        if (walk.begin[r] < end && walk.end[r] > begin) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
@@ -65,8 +87,8 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
     ASSERT_EQ(program->path, taken->path) << "-no-pie: &AWG10K_Trigger should be this program's PLT stub";
 #endif
 
-    LoadedLibrary found{};
-    FindTriggerLibrary(&found);
+    TriggerWarmth found{};
+    FindTriggerWarmth(&found);
     Dl_info info{};
     ASSERT_NE(0, dladdr(found.entry, &info));
     EXPECT_TRUE(EndsWith(info.dli_fname, library)) << info.dli_fname;
@@ -75,27 +97,40 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
 
     // Every range in the library's mappings (its zeroed data may run on into
     // an anonymous one right after them), none in the program's.
-    ASSERT_GE(found.ranges, 2) << "code and data at least";
-    for (int r = 0; r < found.ranges; ++r) {
-        const Mapping *first = MappingAt(maps, found.begin[r]);
-        ASSERT_NE(nullptr, first) << "range " << r << " starts outside every mapping";
-        EXPECT_TRUE(EndsWith(first->path, library)) << "range " << r << " starts in " << first->path;
-        std::vector<uintptr_t> pages;
-        for (uintptr_t at = found.begin[r]; at < found.end[r]; at += 4096) pages.push_back(at);
-        pages.push_back(found.end[r] - 1);
-        for (uintptr_t at : pages) {
-            const Mapping *m = MappingAt(maps, at);
-            ASSERT_NE(nullptr, m) << "range " << r << " runs past what is mapped";
-            EXPECT_TRUE(EndsWith(m->path, library) || m->path.empty()) << "range " << r << " runs into " << m->path;
-            EXPECT_NE(program->path, m->path);
+    ASSERT_GE(found.library.ranges, 2) << "code and data at least";
+    for (int r = 0; r < found.library.ranges; ++r) {
+        const std::vector<std::string> paths = PathsUnder(maps, found.library, r);
+        EXPECT_TRUE(EndsWith(paths.front(), library)) << "range " << r << " starts in " << paths.front();
+        for (const std::string &path : paths) {
+            EXPECT_TRUE(EndsWith(path, library) || path.empty()) << "range " << r << " runs into " << path;
         }
     }
     // And all of the library: its code, its read-only data and its data.
     for (const Mapping &m : maps) {
-        if (!EndsWith(m.path, library)) continue;
-        bool covered = false;
-        for (int r = 0; r < found.ranges; ++r) covered = covered || (found.begin[r] < m.end && found.end[r] > m.begin);
-        EXPECT_TRUE(covered) << "nothing warms " << std::hex << m.begin << "-" << m.end << " of " << m.path;
+        if (EndsWith(m.path, library)) {
+            EXPECT_TRUE(Holds(found.library, m.begin, m.end)) << "nothing warms " << std::hex << m.begin << " of " << m.path;
+        }
+    }
+}
+
+// The library's calls go on into the C library (the simulator's clock read
+// and its log line): the rest must hold that code, and only mapped memory,
+// none of it the library's own, which has its walk already.
+TEST(TriggerWarmth, FindsTheRestOfTheProcessTheLibraryCallsInto)
+{
+    const std::vector<Mapping> maps = Mappings();
+    TriggerWarmth found{};
+    FindTriggerWarmth(&found);
+    for (const char *name : {"snprintf", "clock_gettime"}) {
+        const uintptr_t code = reinterpret_cast<uintptr_t>(dlsym(RTLD_DEFAULT, name));
+        ASSERT_NE(0u, code) << name;
+        EXPECT_TRUE(Holds(found.rest, code, code + 1)) << "the rest does not hold " << name;
+    }
+    for (int r = 0; r < found.rest.ranges; ++r) {
+        for (const std::string &path : PathsUnder(maps, found.rest, r)) {
+            EXPECT_NE("(not mapped)", path) << "range " << r << " of the rest";
+            EXPECT_FALSE(EndsWith(path, "/libAWG10K.so")) << "range " << r << " of the rest is the library's";
+        }
     }
 }
 
@@ -106,19 +141,18 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
 TEST(TriggerWarmth, WalksEveryLineOfEveryRangeAndNothingElseRoundRobin)
 {
     alignas(64) static char memory[64 * 16];
-    LoadedLibrary library{};
-    library.entry = memory;
-    AddRange(&library, memory + 5, 2 * 64);         // lines 0, 1, 2
-    AddRange(&library, memory + 8 * 64, 0);         // empty: no range
-    AddRange(&library, memory + 8 * 64, 2 * 64);    // lines 8, 9
-    AddRange(&library, memory + 15 * 64 + 63, 1);   // line 15
-    ASSERT_EQ(3, library.ranges);
+    WarmRanges walk{};
+    AddRange(&walk, memory + 5, 2 * 64);        // lines 0, 1, 2
+    AddRange(&walk, memory + 8 * 64, 0);        // empty: no range
+    AddRange(&walk, memory + 8 * 64, 2 * 64);   // lines 8, 9
+    AddRange(&walk, memory + 15 * 64 + 63, 1);  // line 15
+    ASSERT_EQ(3, walk.ranges);
 
     const std::vector<long> once = {0, 1, 2, 8, 9, 15};
     std::vector<long> walked;
     for (size_t poll = 0; poll < 3 * once.size(); ++poll) {
-        WarmNextLine(library);
-        walked.push_back(static_cast<long>(library.next - 64 - reinterpret_cast<uintptr_t>(memory)) / 64);
+        WarmNextLine(walk);
+        walked.push_back(static_cast<long>(walk.next - 64 - reinterpret_cast<uintptr_t>(memory)) / 64);
     }
     std::vector<long> expected;
     for (int round = 0; round < 3; ++round) expected.insert(expected.end(), once.begin(), once.end());

@@ -1,9 +1,10 @@
 // Checks under Wine that the warming finds the simulated AWG10K.dll's image
-// and all of it: every range it prefetches lies in committed pages of the
-// DLL's own allocation (none in the program's, none past the image), and its
-// code and writable data are all covered. VirtualQuery of the import slot's
-// target says independently where the DLL lies. Then the walk runs, round
-// and round, which must not fault. Exit status 0 when all holds.
+// and all of it: every range of the library's walk lies in committed pages
+// of the DLL's own allocation (none in the program's, none past the image),
+// and its code and writable data are all covered; the rest's ranges lie in
+// other modules' committed pages and hold the system code the DLL calls.
+// VirtualQuery says independently where each lies. Then the walks run,
+// round and round, which must not fault. Exit status 0 when all holds.
 #include <windows.h>
 
 #include <cstdio>
@@ -32,12 +33,13 @@ int main()
     const void *program = GetModuleHandleW(nullptr);
     if (dll == nullptr || dll == program) Fail("the import slot does not point into a DLL", AWG10K_Trigger_Entry);
 
-    LoadedLibrary found = {};
-    FindTriggerLibrary(&found);
-    if (found.entry != AWG10K_Trigger_Entry) Fail("the entry is not the import slot's target", found.entry);
+    TriggerWarmth warmth = {};
+    FindTriggerWarmth(&warmth);
+    const WarmRanges &found = warmth.library;
+    if (warmth.entry != AWG10K_Trigger_Entry) Fail("the entry is not the import slot's target", warmth.entry);
     bool holdsEntry = false;
     for (int r = 0; r < found.ranges; ++r) {
-        const uintptr_t entry = reinterpret_cast<uintptr_t>(found.entry);
+        const uintptr_t entry = reinterpret_cast<uintptr_t>(warmth.entry);
         holdsEntry = holdsEntry || (entry >= found.begin[r] && entry < found.end[r]);
         for (uintptr_t at = found.begin[r];; at += 4096) {
             const uintptr_t probe = at < found.end[r] ? at : found.end[r] - 1;
@@ -47,7 +49,7 @@ int main()
             if (probe == found.end[r] - 1) break;
         }
     }
-    if (!holdsEntry) Fail("no range holds the trigger entry", found.entry);
+    if (!holdsEntry) Fail("no range holds the trigger entry", warmth.entry);
 
     // Every part of the image that is code or writable data, found page by
     // page with VirtualQuery, overlaps a range.
@@ -68,7 +70,25 @@ int main()
     }
     if (parts < 2) Fail("fewer than two parts of code and data found in the DLL", dll);
 
+    // The simulated DLL reads the system time; whichever module holds that
+    // code (kernel32's own or the one it forwards to), the rest holds it.
+    const WarmRanges &rest = warmth.rest;
+    const uintptr_t systemTime = reinterpret_cast<uintptr_t>(&GetSystemTimeAsFileTime);
+    bool holdsSystemTime = false;
+    for (int r = 0; r < rest.ranges; ++r) {
+        holdsSystemTime = holdsSystemTime || (systemTime >= rest.begin[r] && systemTime < rest.end[r]);
+        for (uintptr_t at = rest.begin[r];; at += 4096) {
+            const uintptr_t probe = at < rest.end[r] ? at : rest.end[r] - 1;
+            const MEMORY_BASIC_INFORMATION info = Query(reinterpret_cast<const void *>(probe));
+            if (info.AllocationBase == dll) Fail("a range of the rest is the DLL's", info.BaseAddress);
+            if (info.State != MEM_COMMIT || info.Type != MEM_IMAGE) Fail("a range of the rest runs outside a module", info.BaseAddress);
+            if (probe == rest.end[r] - 1) break;
+        }
+    }
+    if (!holdsSystemTime) Fail("the rest does not hold the system time's code", reinterpret_cast<const void *>(systemTime));
+
     for (int poll = 0; poll < 1000000; ++poll) WarmTriggerEntry();
-    std::printf("warmth_check: %d ranges, %d parts of code and data, %d failures\n", found.ranges, parts, failures);
+    std::printf("warmth_check: %d ranges of the DLL, %d parts of code and data, %d ranges of the rest, %d failures\n",
+                found.ranges, parts, rest.ranges, failures);
     return failures == 0 ? 0 : 1;
 }
