@@ -3,7 +3,7 @@
 # simulated AWG10K.dll once more in cdecl), checks what the files import and
 # export (files.sh), runs the call helper under qemu (qemu.sh), then runs the
 # programs under Wine (wine.sh):
-#   - call_stress.exe against each simulated DLL;
+#   - call_stress.exe and warmth_check.exe against each simulated DLL;
 #   - minute-trigger.exe: every start-up failure, a failed and a real start
 #     in a console, and a real start with its trigger at a UTC minute;
 #   - run-minute-trigger.cmd under Wine's cmd, with a device that is not
@@ -69,8 +69,8 @@ win64=build-test-windows-x86_64
 build_failed() { echo "test-windows: a build failed"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
 {
   BUILD_DIR=$win scripts/build-windows.sh &&
-    echo "test-windows: building $win/call_stress.exe and probe.exe" &&
-    cmake --build $win --target call_stress probe >/dev/null &&
+    echo "test-windows: building $win/call_stress.exe, probe.exe and warmth_check.exe" &&
+    cmake --build $win --target call_stress probe warmth_check >/dev/null &&
     echo "test-windows: building the simulated AWG10K.dll in cdecl, in $cdecl" &&
     cmake -S . -B $cdecl -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
           -DAWG10K_CALLING_CONVENTION=cdecl >/dev/null &&
@@ -81,7 +81,7 @@ if [ $arch = x86_64 ]; then
   echo "test-windows: building the x86-64 twin in $win64 (tests only, never shipped)"
   { cmake -S . -B $win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null &&
       cmake --build $win64 -j"$(nproc)" --target minute-trigger minute-trigger-precise awg10k_simulator \
-            call_stress probe >/dev/null; } || build_failed
+            call_stress probe warmth_check >/dev/null; } || build_failed
 fi
 dist=$win/dist/minute-trigger
 declare -A sim=([stdcall]=$PWD/$win/simulator [cdecl]=$PWD/$cdecl/simulator [x86_64]=$PWD/$win64/simulator)
@@ -99,13 +99,15 @@ source tests/windows/qemu.sh
 if [ $arch = i686 ]; then
   export WINEARCH=win32
   wine=/usr/lib/wine/wine programs=$PWD/$dist launcher=$PWD/$dist/run-minute-trigger.cmd
-  stress=$PWD/$win/call_stress.exe probe=$PWD/$win/probe.exe variants=(stdcall cdecl)
+  stress=$PWD/$win/call_stress.exe probe=$PWD/$win/probe.exe warmth=$PWD/$win/warmth_check.exe
+  variants=(stdcall cdecl)
 else
   # 64-bit Wine's own loader throughout: the wine command would pick the
   # 32-bit one wherever it is installed, whether or not the kernel runs it.
   export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
   wine=$WINELOADER programs=$PWD/$win64 launcher=$tmp/run-minute-trigger.cmd
-  stress=$PWD/$win64/call_stress.exe probe=$PWD/$win64/probe.exe variants=(x86_64)
+  stress=$PWD/$win64/call_stress.exe probe=$PWD/$win64/probe.exe warmth=$PWD/$win64/warmth_check.exe
+  variants=(x86_64)
   cp "$dist/run-minute-trigger.cmd" "$launcher"
 fi
 source tests/windows/wine.sh

@@ -5,7 +5,8 @@
 #   wine        the Wine loader of the set
 #   programs    the folder of minute-trigger.exe and minute-trigger-precise.exe
 #   launcher    run-minute-trigger.cmd, with CR LF line ends
-#   stress      call_stress.exe; probe: probe.exe (tests/windows/probe.cpp)
+#   stress      call_stress.exe; probe: probe.exe (tests/windows/probe.cpp);
+#   warmth      warmth_check.exe
 #   variants    the simulated DLLs to run against, each a key of sim[]
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -72,6 +73,15 @@ for v in "${variants[@]}"; do
      >"$tmp/stress.out" 2>&1) || status=$?
   echo "test-windows: $(tr -d '\r' <"$tmp/stress.out")"
   check "call_stress against the $v DLL: every call right, the stack pointer unchanged" same 0 "$status"
+  note_failures
+done
+
+for v in "${variants[@]}"; do
+  status=0
+  (cd "$tmp" && WINEPATH="$(winpath "${sim[$v]}")" timeout 300 "$wine" "$warmth" </dev/null \
+     >"$tmp/warmth.out" 2>&1) || status=$?
+  echo "test-windows: $(tr -d '\r' <"$tmp/warmth.out" | tail -n 3)"
+  check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" same 0 "$status"
   note_failures
 done
 
