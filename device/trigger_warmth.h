@@ -74,9 +74,11 @@ inline void WarmNextLine(WarmRanges &walk)
 }
 
 // The library's own lines come round every millisecond or so, the rest (a
-// few megabytes) every few: measured here, a C library lock called after
-// the loop had spun 1-5 ms with its code prefetched took 30-70 ns, after
-// 10 ms 0.16 us, 20 ms 0.5 us, and 50 ms or more 1.1 us, as cold as never.
+// few megabytes) every few. Measured here, a C library lock called after a
+// loop had spun prefetching the lock's first lines took 30-70 ns after
+// 1-5 ms, 0.16 us after 10 ms, 0.5 us after 20 ms and 1.1 us after 50 ms,
+// as cold as with no prefetch: whatever may be needed must come round
+// within a few milliseconds.
 inline void Warm(TriggerWarmth &warmth)
 {
     WarmNextLine(warmth.library);
