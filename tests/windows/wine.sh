@@ -67,22 +67,19 @@ note_failures() { mapfile -t failure_times <"$failure_times_file"; }
 [ "$WINEARCH" = win64 ] &&
   skip "call_stress.exe, 32-bit, against the stdcall and the cdecl DLL" \
     "$why_not_32bit; the qemu check above covers the call helper"
-for v in "${variants[@]}"; do
-  status=0
-  (cd "$tmp" && WINEPATH="$(winpath "${sim[$v]}")" timeout 900 "$wine" "$stress" </dev/null \
-     >"$tmp/stress.out" 2>&1) || status=$?
-  echo "test-windows: $(tr -d '\r' <"$tmp/stress.out")"
-  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" same 0 "$status"
+# against DLL_DIR EXE: runs a check program against one simulated DLL, shows
+# the end of what it printed, and returns its status.
+against() {
+  local status=0
+  (cd "$tmp" && WINEPATH="$(winpath "$1")" timeout 900 "$wine" "$2" </dev/null >"$tmp/check.out" 2>&1) || status=$?
+  echo "test-windows: $(tr -d '\r' <"$tmp/check.out" | tail -n 3)"
   note_failures
-done
-
+  return $status
+}
 for v in "${variants[@]}"; do
-  status=0
-  (cd "$tmp" && WINEPATH="$(winpath "${sim[$v]}")" timeout 300 "$wine" "$warmth" </dev/null \
-     >"$tmp/warmth.out" 2>&1) || status=$?
-  echo "test-windows: $(tr -d '\r' <"$tmp/warmth.out" | tail -n 3)"
-  check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" same 0 "$status"
-  note_failures
+  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" against "${sim[$v]}" "$stress"
+  check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" \
+    against "${sim[$v]}" "$warmth"
 done
 
 out=$tmp/stdout
