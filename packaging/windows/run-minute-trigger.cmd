@@ -4,8 +4,8 @@ rem as the first argument: a file name in this folder, such as
 rem minute-trigger-precise.exe, or a full path), at high priority, with its
 rem output appended to a log; whenever it ends, most often because the device
 rem was not yet powered or its USB not yet ready at logon, it is started
-rem again 10 s later. Closing the window, or ending the task and then the
-rem program (INSTALL.txt), stops it.
+rem again 10 s later. Closing the window stops it; started by a task, the
+rem task's next repetition starts it again (INSTALL.txt says how to stop it).
 setlocal
 cd /d "%~dp0"
 set "PROGRAM=%~1"

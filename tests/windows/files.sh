@@ -93,10 +93,48 @@ check_shipped_files() {
     check "task for $kind: priority 4 or better (the default, 7, is below normal)" \
       test "$(task_setting "$xml" Settings/Priority)" -le 4
     trigger=$([ $kind = logon ] && echo LogonTrigger || echo BootTrigger)
-    check "task for $kind: the $trigger starts the launcher in the folder INSTALL.txt uses" \
-      same "true|C:\Qmx\AWG10K\run-minute-trigger.cmd" \
-      "$(task_setting "$xml" Triggers/$trigger/Enabled)|$(task_setting "$xml" Actions/Exec/Command)"
+    # A launcher that ran and then ended is started again only by a
+    # repetition: RestartOnFailure covers a failed start alone.
+    check "task for $kind: the $trigger repeats every 5 minutes or less for good, and a failed start is retried" \
+      grep -qxE 'true every PT[1-5]M until: retried: PT[0-9]+[MS] x[1-9][0-9]*' <<<"$(
+        t=Triggers/$trigger r=Settings/RestartOnFailure
+        echo "$(task_setting "$xml" $t/Enabled) every $(task_setting "$xml" $t/Repetition/Interval)" \
+             "until:$(task_setting "$xml" $t/Repetition/Duration)$(task_setting "$xml" $t/EndBoundary)" \
+             "retried: $(task_setting "$xml" $r/Interval) x$(task_setting "$xml" $r/Count)")"
+    # Windows checks these sequences against the schema, Wine does not.
+    check "task for $kind: the trigger's and the action's elements in the schema's order" \
+      schema_order "$xml" $trigger
+    if [ $kind = logon ]; then
+      # conhost.exe named with a program opens the classic console, never Terminal.
+      check "task for logon: the launcher in the folder INSTALL.txt uses, in a classic console" \
+        same '%SystemRoot%\System32\conhost.exe|%SystemRoot%\System32\cmd.exe /c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""' \
+        "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
+    else
+      check "task for boot: the launcher in the folder INSTALL.txt uses" \
+        same 'C:\Qmx\AWG10K\run-minute-trigger.cmd|' \
+        "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
+    fi
   done
+}
+
+# schema_order FILE TRIGGER: the trigger's and the action's elements come in
+# the order of the Task Scheduler schema's sequences.
+schema_order() {
+  in_order "$1" Triggers/$2 Enabled StartBoundary EndBoundary Repetition ExecutionTimeLimit UserId Delay &&
+    in_order "$1" Actions/Exec Command Arguments WorkingDirectory
+}
+# in_order FILE PATH NAME...: the elements under PATH are all among the
+# NAMEs, in their order (any may be left out).
+in_order() {
+  local xml=$1 path=$2 step xpath="/*[local-name()='Task']" i n actual=() expected=()
+  shift 2
+  local IFS=/
+  for step in $path; do xpath+="/*[local-name()='$step']"; done
+  n=$(xmllint --xpath "count($xpath/*)" "$xml")
+  for ((i = 1; i <= n; i++)); do actual+=("$(xmllint --xpath "local-name($xpath/*[$i])" "$xml")"); done
+  IFS=' '
+  for step in "$@"; do [[ " ${actual[*]} " == *" $step "* ]] && expected+=("$step"); done
+  same "${expected[*]}" "${actual[*]}"
 }
 
 # task_setting FILE PATH: the text at PATH (a/b/c) under a task definition's
