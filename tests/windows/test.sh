@@ -50,23 +50,17 @@ if [ -z "$arch" ]; then
 fi
 echo "test-windows: the $arch set runs under Wine"
 
+source tests/lib.sh
 source tests/windows/lib.sh
-tmp=$(mktemp -d)
 prefixes=()
-watch_pid=
-cleanup() {
-  local p
-  [ -z "$watch_pid" ] || kill "$watch_pid" 2>/dev/null || true
-  for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done; }
+on_exit=end_wine
 
 # --- cross builds ------------------------------------------------------------
 win=build-test-windows
 cdecl=build-test-windows-cdecl
 win64=build-test-windows-x86_64
-build_failed() { echo "test-windows: a build failed"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
+build_failed() { echo "test-windows: a build failed"; echo "$passed passed, $((failed + 1)) failed, $skipped skipped"; exit 1; }
 {
   BUILD_DIR=$win scripts/build-windows.sh &&
     echo "test-windows: building $win/call_stress.exe, probe.exe and warmth_check.exe" &&
@@ -112,5 +106,4 @@ else
 fi
 source tests/windows/wine.sh
 
-echo "$passed passed, $failed failed, $skipped skipped"
-[ "$failed" -eq 0 ]
+summary

@@ -14,7 +14,7 @@ unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX=$tmp/prefix
 echo "test-windows: making a $WINEARCH Wine prefix in $WINEPREFIX"
 prefixes+=("$WINEPREFIX")
-timeout 300 "$wine" wineboot --init </dev/null >"$tmp/wineboot.out" 2>&1
+wine_run -t 300 wineboot --init
 timeout 300 wineserver -w
 # Wine's relay trace, for the runs started with WINEDEBUG=+relay: the calls
 # into Windows that the real starts are checked for, made by the programs
@@ -22,9 +22,8 @@ timeout 300 wineserver -w
 relay_key='HKCU\Software\Wine\Debug'
 relay_calls="SetThreadExecutionState;SetProcessInformation;GetProcAddress;LoadLibraryA;LoadLibraryW;LoadLibraryExA"
 relay_calls+=";LoadLibraryExW;CreateProcessW"
-timeout 120 "$wine" reg add "$relay_key" /v RelayInclude /t REG_SZ /d "$relay_calls" /f >/dev/null 2>&1
-timeout 120 "$wine" reg add "$relay_key" /v RelayFromInclude /t REG_SZ \
-  /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f >/dev/null 2>&1
+wine_run reg add "$relay_key" /v RelayInclude /t REG_SZ /d "$relay_calls" /f
+wine_run reg add "$relay_key" /v RelayFromInclude /t REG_SZ /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f
 timeout 300 wineserver -w
 # The launcher runs in a prefix of its own, so ending it ends nothing else.
 launch_prefix=$tmp/launch-prefix
@@ -47,19 +46,22 @@ mkdir -p "$launch_dir"
 cp "$programs/minute-trigger.exe" "$launcher" "$launch_dir/"
 launch_log=$launch_dir/minute-trigger.log
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
-(cd "$tmp" && WINEPREFIX=$launch_prefix WINEPATH="$(winpath "${sim[$first]}")" \
-   AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" \
-   exec "$wine" cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")" </dev/null >"$tmp/launch.out" 2>&1) &
-launch_pid=$!
+wine_run -b -p "$launch_prefix" -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" \
+  cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")"
+launch_pid=$wine_pid
 # Notes, in ms, when each failed start's line reaches the launcher's log.
 failure_times_file=$tmp/launch-failures
 : >"$failure_times_file"
-(n=0; while :; do
-   m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
-   while [ "$n" -lt "${m:-0}" ]; do date +%s%3N >>"$failure_times_file"; n=$((n + 1)); done
-   sleep 0.1
- done) &
-watch_pid=$!
+watch_failures() {
+  local n=0 m
+  while :; do
+    m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
+    while [ "$n" -lt "${m:-0}" ]; do date +%s%3N >>"$failure_times_file"; n=$((n + 1)); done
+    sleep 0.1
+  done
+}
+background watch_failures
+watch_pid=${background_pids[-1]}
 failure_times=()
 note_failures() { mapfile -t failure_times <"$failure_times_file"; }
 
@@ -71,8 +73,8 @@ note_failures() { mapfile -t failure_times <"$failure_times_file"; }
 # the end of what it printed, and returns its status.
 against() {
   local status=0
-  (cd "$tmp" && WINEPATH="$(winpath "$1")" timeout 900 "$wine" "$2" </dev/null >"$tmp/check.out" 2>&1) || status=$?
-  echo "test-windows: $(tr -d '\r' <"$tmp/check.out" | tail -n 3)"
+  wine_run -d "$1" -t 900 -o check "$2" || status=$?
+  echo "test-windows: $(cat "$tmp/check.out" "$tmp/check.err" | tr -d '\r' | tail -n 3)"
   note_failures
   return $status
 }
@@ -82,15 +84,14 @@ for v in "${variants[@]}"; do
     against "${sim[$v]}" "$warmth"
 done
 
-out=$tmp/stdout
 log=$tmp/sim.log
 for v in "${variants[@]}"; do
   while IFS=';' read -r var text expected_calls; do
     status=0
     rm -f "$log"
-    (cd "$tmp" && env WINEPATH="$(winpath "${sim[$v]}")" AWG10K_SIM_LOG="$(winpath "$log")" "$var" \
-       timeout 120 "$wine" "$programs/minute-trigger.exe" </dev/null >"$out" 2>"$tmp/stderr") || status=$?
-    check "$v DLL, $var: prints exactly \"$text\"" bytes "$text." "$out"
+    wine_run -d "${sim[$v]}" -o start-up AWG10K_SIM_LOG="$(winpath "$log")" "$var" "$programs/minute-trigger.exe" ||
+      status=$?
+    check "$v DLL, $var: prints exactly \"$text\"" bytes "$text." "$tmp/start-up.out"
     check "$v DLL, $var: exit status 1" same 1 "$status"
     check "$v DLL, $var: the simulator's log" same "$expected_calls" "$(calls "$log")"
     note_failures
@@ -113,9 +114,8 @@ mkdir -p "$locked/minute-trigger.log"
 cp "$launcher" "$locked/"
 fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
 rm -f "$fallback_log"
-(cd "$tmp" && WINEDEBUG=+relay exec "$wine" cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")" \
-   </dev/null >"$tmp/locked.out" 2>"$tmp/locked.err") &
-locked_pid=$!
+wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")"
+locked_pid=$wine_pid
 for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
 wineserver -k 2>/dev/null || true
 wait $locked_pid 2>/dev/null || true
@@ -137,8 +137,7 @@ check "launcher: starts the program at high priority, never realtime" \
 # Wine's schtasks reads a task's XML and keeps the settings it understood.
 for kind in logon boot; do
   stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
-  timeout 120 "$wine" schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f \
-    </dev/null >"$tmp/schtasks.out" 2>&1 || true
+  wine_run schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f || true
   check "task for $kind: Wine's schtasks imports it, with its settings" \
     same "PT0S false false IgnoreNew 4" \
     "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
@@ -151,15 +150,14 @@ done
 # probe.exe writes that console's input mode to a file at the points the
 # batch file below chooses.
 # in_console NAME LINE...: runs a batch file of LINEs under Wine's cmd with a
-# console, the simulator logging to $tmp/NAME.sim; sets modes to the modes
-# it wrote, one a line.
+# console, the simulator logging to $tmp/NAME.sim and the console's text in
+# $tmp/NAME.out; sets modes to the modes it wrote, one a line.
 in_console() {
   local name=$1 batch=$tmp/$1.cmd line
   shift
   { echo "@echo off"; for line in "$@"; do echo "$line"; done; } | sed 's/$/\r/' >"$batch"
-  (cd "$tmp" && WINEPATH="$(winpath "${sim[$first]}")" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" \
-     timeout 120 script -qec "$(printf '%q cmd /c %q' "$wine" "$(winpath "$batch")")" /dev/null \
-     </dev/null >"$tmp/$name.tty" 2>&1) || true
+  wine_run -c -d "${sim[$first]}" -o "$name" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" cmd /c "$(winpath "$batch")" ||
+    true
   modes=$(tr -d '\r' <"$tmp/$name.modes" 2>/dev/null | awk '{ print $2 }' || true)
 }
 quick_edit=0x40 extended_flags=0x80
@@ -174,7 +172,7 @@ before=$(sed -n 1p <<<"$modes") after=$(sed -n 2p <<<"$modes")
 echo "test-windows: console input mode before $before, after $after"
 check "console: QuickEdit is on before the program starts (else the cases below prove nothing)" \
   has $quick_edit "$before"
-check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.tty"
+check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.out"
 check "console: a failed start leaves the console's mode, QuickEdit with it, as it found it" same "$before" "$after"
 
 # A real start, its mode read while the loop runs: once the device is loaded
@@ -186,7 +184,7 @@ in_console running "start \"\" /b \"$(winpath "$programs/minute-trigger.exe")\""
   ":wait" "ping -n 2 127.0.0.1 > nul" "if not exist \"$(winpath "$tmp/running.go")\" goto wait" \
   "$(probe_line running)" "taskkill /f /im minute-trigger.exe > nul"
 # Should the batch file have stopped short, the program must not spin on.
-timeout 60 "$wine" taskkill /f /im minute-trigger.exe >/dev/null 2>&1 || true
+wine_run -t 60 taskkill /f /im minute-trigger.exe || true
 echo "test-windows: console input mode while the loop runs: $modes"
 check "console: while the loop runs, QuickEdit is off" lacks $quick_edit "$modes"
 check "console: while the loop runs, the extended flags are set, without which QuickEdit stays as it was" \
@@ -209,12 +207,12 @@ declare -A pid=()
 # Each run's relay trace goes to $tmp/NAME.err, beside its standard error.
 # [PREFIX...] runs Wine under that command (strace).
 start() {
-  local name=$1 exe=$2 dlls=$3
+  local name=$1 exe=$2 dlls=$3 through=()
   shift 3
+  [ $# -eq 0 ] || through=(-w "$*")
   rm -f "$tmp/$name".*
-  (cd "$tmp" && WINEPATH="$(winpath "$dlls")" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" WINEDEBUG=+relay \
-     exec "$@" "$wine" "$exe" </dev/null >"$tmp/$name.out" 2>"$tmp/$name.err") &
-  pid[$name]=$!
+  wine_run -b -d "$dlls" -o "$name" "${through[@]}" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" WINEDEBUG=+relay "$exe"
+  pid[$name]=$wine_pid
 }
 # check_loop_undisturbed WHAT ERR: what the program asked of Windows once
 # started, from its relay trace.
@@ -259,20 +257,18 @@ wait_for_lines() {
   done
 }
 stop() { kill "${pid[$1]}" 2>/dev/null || true; wait "${pid[$1]}" 2>/dev/null || true; }
-# stdout is in text mode, as on the lab PC: the C runtime writes each \n as \r\n.
-banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
 # check_trigger NAME WHAT STDOUT SIMLOG: the banner and trigger line, and the
 # device triggered in second 0, within the limit.
 check_trigger() {
-  local name=$1 what=$2 stdout=$3 simlog=$4 stamp late_ns=999999999
-  local line="Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+  local name=$1 what=$2 stdout=$3 simlog=$4 minute= second= ns= late_ns=999999999 line
+  trigger_line line $boundary
   check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$stdout"
   check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$stdout]:-no}"
   check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$simlog")"
-  stamp=$(grep -m1 ' trigger ' "$simlog" 2>/dev/null | cut -d' ' -f1 || true)
+  read -r minute second ns _ < <(device_log "$simlog" | awk '$4 == "trigger"' | head -n1) || true
   check "$what: the trigger logged in second 0 of $(date -u -d @$boundary +%H:%M)" \
-    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M:00)" "${stamp:0:19}"
-  [[ $stamp =~ \.([0-9]{9})Z$ ]] && late_ns=$((10#${BASH_REMATCH[1]}))
+    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M) 00" "$minute $second"
+  [ -z "$ns" ] || late_ns=$((10#$ns))
   echo "test-windows: $name: the trigger came $(printf '%d.%03d' $((late_ns / 1000000)) $((late_ns / 1000 % 1000))) ms after the minute"
   check "$what: the trigger within 5 ms of the minute" test "$late_ns" -lt 5000000
 }
@@ -311,7 +307,7 @@ failure="${complaint}AWG10K_GetNumberOfDevices() Error"$'\r\n'"minute-trigger.ex
 expected=""
 note_failures
 for ((i = 0; i < ${#failure_times[@]}; i++)); do expected+=$failure; done
-line="Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+trigger_line line $boundary
 sed -E 's/^.* (minute-trigger\.exe ended with exit code [0-9]+); starting it again in 10 s(\r?)$/\1\2/' \
   "$tmp/launch.snapshot" >"$tmp/launch.log" 2>/dev/null || true
 check "launcher: the log holds each failed start, then the banner and the trigger line" \
@@ -345,5 +341,5 @@ for v in "${variants[@]}"; do
   check_loop_undisturbed "$v DLL, real start" "$tmp/$v.err"
 done
 one_write "$traced DLL, real start: the banner left in one write" "$tmp/$traced.strace" "$banner"
-one_write "$traced DLL, real start: the trigger line left in one write" "$tmp/$traced.strace" \
-  "Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+trigger_line line $boundary
+one_write "$traced DLL, real start: the trigger line left in one write" "$tmp/$traced.strace" "$line"
