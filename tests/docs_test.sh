@@ -12,9 +12,7 @@ source "$(dirname "$0")/lib.sh"
 slug() { tr '[:upper:]' '[:lower:]' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'; }
 
 # The anchors of a Markdown file's headings (outside fenced code).
-anchors() {
-  awk '/^```/ { fenced = !fenced; next } !fenced && /^#+ / { sub(/^#+ +/, ""); print }' "$1" | slug
-}
+anchors() { awk '/^```/ { fenced = !fenced; next } !fenced && /^#+ / { sub(/^#+ +/, ""); print }' "$1" | slug; }
 
 # The link targets of a Markdown file, one a line, outside fenced code and
 # inline code spans.
@@ -28,17 +26,13 @@ links_resolve() {
   local file=$1 bad=0 target path anchor where
   while IFS= read -r target; do
     case $target in http://* | https://* | mailto:*) continue ;; esac
-    path=${target%%#*}
-    anchor=
-    [[ $target == *#* ]] && anchor=${target#*#}
-    where=$file
+    path=${target%%#*} anchor= where=$file
+    [[ $target != *#* ]] || anchor=${target#*#}
     [ -z "$path" ] || where=$(dirname "$file")/$path
     if [ ! -e "$where" ]; then
-      echo "  link to $target: no such file $where"
-      bad=1
+      echo "  link to $target: no such file $where" && bad=1
     elif [ -n "$anchor" ] && ! anchors "$where" | grep -qxF -- "$anchor"; then
-      echo "  link to $target: no heading #$anchor in $where"
-      bad=1
+      echo "  link to $target: no heading #$anchor in $where" && bad=1
     fi
   done < <(targets "$file")
   return $bad
@@ -47,10 +41,8 @@ links_resolve() {
 case ${1:-} in
   links)
     shift
-    if [ $# -eq 0 ]; then
-      root=$(cd "$(dirname "$0")/.." && pwd)
-      set -- "$root/README.md" "$root"/docs/*.md
-    fi
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    [ $# -gt 0 ] || set -- "$root/README.md" "$root"/docs/*.md
     for file in "$@"; do check "$file: every relative link and its #anchor resolve" links_resolve "$file"; done ;;
   # mandoc's exit status counts warnings and worse; groff only reports them.
   man)

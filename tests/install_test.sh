@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Installs the program the three ways a user may build it, each from a small
-# build of its own, into scratch DESTDIRs, and checks what they would get:
-# - no device library named: the install stops, says how to name one, and
-#   leaves nothing behind;
-# - the simulated library on purpose: it lands in the program's own folder
-#   under lib/, never in lib/ itself, and the program finds it there alone;
-# - a real library (a stand-in built here, with a versioned soname and a
-#   companion library of its own): installed under its soname in lib/, where
-#   the program finds it alone, and loads it rather than the simulated one;
-# and that the unit runs the installed program under a sleep inhibitor, or
-# bare where there is no logind, passing its exit status on either way.
+# Installs the program the three ways a user may build it (a function each
+# below: no device library named, the simulated one on purpose, a real one),
+# each from a small build of its own into a scratch DESTDIR, and checks what
+# each would get; and that the unit runs the installed program under a sleep
+# inhibitor, or bare where there is no logind, its exit status passed on.
 # Usage: tests/install_test.sh BUILD_DIR
 set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,6 +54,7 @@ no_library_named() {
   check "no device library named: nothing installed" same "" "$(contents "$dest")"
 }
 
+# In the program's own folder under lib/, never in lib/ itself.
 simulated_library() {
   install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
   check_installed "$libdir/minute-trigger/libAWG10K.so"
@@ -112,9 +107,10 @@ unit() {
   fi
 }
 
-# The stand-in reports no device, after saying where it was loaded from and
-# what its companion told it: DeviceNumber=0 alone would come from the
-# simulated library.
+# A stand-in with a versioned soname and a companion library of its own,
+# installed under its soname in lib/. It reports no device, after saying
+# where it was loaded from and what its companion told it: DeviceNumber=0
+# alone would come from the simulated library.
 real_library() {
   local vendor=$work/vendor cxx=${CXX:-c++}
   mkdir -p "$vendor"
@@ -131,10 +127,8 @@ int32_t AWG10K_GetNumberOfDevices(int32_t *Number) {
     *Number = 0;
     return 0;
 }
-int32_t AWG10K_Open(uint8_t *) { return 1; }
-int32_t AWG10K_SetFile(uint32_t, char *) { return 1; }
-int32_t AWG10K_Close(uint32_t) { return 1; }
-int32_t AWG10K_Trigger(uint32_t) { return 1; }
+int32_t AWG10K_Open(uint8_t *) { return 1; }  int32_t AWG10K_SetFile(uint32_t, char *) { return 1; }
+int32_t AWG10K_Close(uint32_t) { return 1; }  int32_t AWG10K_Trigger(uint32_t) { return 1; }
 EOF
   "$cxx" -shared -fPIC -Wl,-soname,libawg10kcompanion.so.1 -o "$vendor/libawg10kcompanion.so.1" "$tmp/companion.cpp"
   # Laid out as vendors do: the file, a link by soname, a link to link against.

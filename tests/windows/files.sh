@@ -1,6 +1,5 @@
-# What the files of a Windows build say, before any of them runs: what they
-# import and export, and what the compiler made of the code. Sourced by
-# tests/windows/test.sh.
+# What the files of a Windows build say before any of them runs: what they
+# import and export, what the compiler made of the code. Sourced by test.sh.
 
 # check_files ARCH PROGRAM_DIR BUILD_DIR DLL_DIR...: the two programs in
 # PROGRAM_DIR, the objects in BUILD_DIR, the simulated DLLs in each DLL_DIR.

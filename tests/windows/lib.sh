@@ -1,15 +1,13 @@
 # shellcheck shell=bash
 # What the Windows tests add to tests/lib.sh; sourced by tests/windows/test.sh.
-
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine maps / to drive Z:
 
-# What a Windows file says. One objdump and one nm read both PE32 and PE32+,
-# so no check depends on which architecture it was handed.
+# What a Windows file says. One objdump and one nm read PE32 and PE32+ alike,
+# so no check depends on being handed the right one.
 pe_objdump() { x86_64-w64-mingw32-objdump "$@"; }
 pe_nm() { x86_64-w64-mingw32-nm "$@"; }
 # imports DLL FILE: the members FILE imports from DLL, one a line ("7 <none>"
-# for ordinal 7, imported without a name); fails if FILE imports nothing
-# from DLL, or cannot be read.
+# for ordinal 7, imported without a name); fails if there are none.
 imports() {
   pe_objdump -p "$2" |
     awk -v dll="$1" '/DLL Name:/ { on = tolower($3) == tolower(dll); found = found || on; next }
@@ -17,33 +15,23 @@ imports() {
                      on && $1 ~ /^[0-9a-f]+$/ { print $2 + 0, $3 }
                      END { exit !found }'
 }
-imported_dlls() {
-  pe_objdump -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '
-}
+# imports_none_of DLL REGEX FILE: FILE imports from DLL, nothing matching REGEX.
+imports_none_of() { local list; list=$(imports "$1" "$3") && ! grep -E "$2" <<<"$list"; }
+imported_dlls() { pe_objdump -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '; }
 exported_ordinals() {
   pe_objdump -p "$1" |
     awk '/^Export Address Table -- Ordinal Base/ { on = 1; next } on && NF == 0 { on = 0 }
          on && /\+base\[/ { sub(/.*\+base\[ */, ""); sub(/\].*/, ""); print }' | tr '\n' ' '
 }
-# imports_none_of DLL REGEX FILE: FILE imports from DLL, and nothing that
-# matches REGEX.
-imports_none_of() {
-  local list
-  list=$(imports "$1" "$3") && ! grep -E "$2" <<<"$list"
-}
 
-# wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: runs PROGRAM (a Linux
-# path, or one of Wine's own programs such as cmd) under the set's Wine
-# loader ($wine), from $tmp, with no input and the VARs set; returns its exit
-# status.
-#   -p PREFIX  the Wine prefix (default $WINEPREFIX)
-#   -d DIR     where AWG10K.dll is found (WINEPATH): never beside the program
-#   -o NAME    its output to $tmp/NAME.out, its standard error to $tmp/NAME.err
-#              (default: both to /dev/null)
-#   -t SECONDS its time limit (default 120)
-#   -b         in the background, its process in wine_pid; no time limit
-#   -c         in a console: on a pseudo-terminal, as in a Command Prompt's window
-#   -w 'CMD'   Wine run under CMD (strace ...)
+# wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path,
+# or Wine's own, such as cmd) under the set's loader ($wine), from $tmp, with
+# no input and the VARs set; returns its exit status. -p PREFIX: the Wine
+# prefix (default $WINEPREFIX); -d DIR: where AWG10K.dll is found (WINEPATH),
+# never beside the program; -o NAME: output to $tmp/NAME.out, standard error
+# to NAME.err; -t SECONDS: the time limit (120); -b: in the background, no
+# limit, its process in wine_pid; -c: in a console, on a pseudo-terminal as
+# in a Command Prompt's window; -w 'CMD': Wine under CMD (strace ...).
 wine_run() {
   local prefix=$WINEPREFIX out=/dev/null err=/dev/null limit=120 bg= console= vars=() through=() cmd
   while :; do
@@ -53,8 +41,7 @@ wine_run() {
       -o) out=$tmp/$2.out err=$tmp/$2.err ;;
       -t) limit=$2 ;;
       -w) read -ra through <<<"$2" ;;
-      -b) bg=yes; shift; continue ;;
-      -c) console=yes; shift; continue ;;
+      -b | -c) [ "$1" = -b ] && bg=yes || console=yes; shift; continue ;;
       *) break ;;
     esac
     shift 2
@@ -62,17 +49,13 @@ wine_run() {
   while [[ $1 == *=* ]]; do vars+=("$1"); shift; done
   cmd=(env WINEPREFIX="$prefix" "${vars[@]}" "${through[@]}" "$wine" "$@")
   [ -z "$console" ] || cmd=(script -qec "$(printf '%q ' "${cmd[@]}")" /dev/null)
-  if [ -n "$bg" ]; then
-    (cd "$tmp" && exec "${cmd[@]}" </dev/null >"$out" 2>"$err") &
-    wine_pid=$!
-  else
-    (cd "$tmp" && exec timeout "$limit" "${cmd[@]}" </dev/null >"$out" 2>"$err")
-  fi
+  [ -n "$bg" ] || cmd=(timeout "$limit" "${cmd[@]}")
+  (cd "$tmp" && exec "${cmd[@]}" </dev/null >"$out" 2>"$err") &
+  wine_pid=$!
+  [ -n "$bg" ] || wait $wine_pid
 }
 
-# The programs' stdout is in text mode, as on the lab PC: the C runtime
-# writes each \n as \r\n.
+# The programs' output is in text mode, as on the lab PC: each \n as \r\n.
 banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
-# trigger_line VAR EPOCH: sets VAR to the line printed for the minute that
-# starts at EPOCH.
+# trigger_line VAR EPOCH: sets VAR to the line for the minute from EPOCH.
 trigger_line() { printf -v "$1" 'Trigger: %s  \r\n' "$(date -u -d "@$2" '+%Y%m%d %H:%M:00')"; }
