@@ -40,7 +40,7 @@ on_exit=end_wine
 
 # --- cross builds ------------------------------------------------------------
 win=build-test-windows cdecl=build-test-windows-cdecl win64=build-test-windows-x86_64
-build_failed() { check "test-windows: the cross builds" false; summary || exit 1; }
+build_failed() { check "the cross builds" false; summary || exit 1; }
 {
   BUILD_DIR=$win scripts/build-windows.sh &&
     echo "test-windows: building $win/call_stress.exe, probe.exe and warmth_check.exe" &&
