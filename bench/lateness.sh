@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# The log reading and figures of bench/run.sh, sourced by it.
+# The figures of bench/run.sh, sourced by it after tests/lib.sh (device_log,
+# stats).
 
 # Prints each trigger's lateness in ns, one a line, from a device log. A
 # trigger outside second 0, a second one in a minute, or (given MINUTE, as
@@ -7,28 +8,19 @@
 # minute stops the benchmark: the figures would hide the very faults they are
 # there to show.
 lateness_of() {  # log [minute]
-  awk -v want="${2:-}" '
-    $2 == "load" && want != "" && $1 >= want ":00" { late_start = 1 }
-    $2 == "trigger" {
-      m = substr($1, 1, 16); n++
-      if (substr($1, 17, 3) != ":00" || ++seen[m] > 1 || (want != "" && m != want)) bad = bad " " $1
-      else print substr($1, 21, 9) + 0
+  device_log "$1" | awk -v want="${2:-}" -v file="$1" '
+    $4 == "load" && want != "" && $1 >= want { late_start = 1 }
+    $4 == "trigger" {
+      n++
+      if ($2 != "00" || ++seen[$1] > 1 || (want != "" && $1 != want)) bad = bad " " $1 ":" $2 "." $3
+      else print $3 + 0
     }
     END {
-      if (late_start) { print FILENAME ": started after the boundary" > "/dev/stderr"; exit 1 }
+      if (late_start) { print file ": started after the boundary" > "/dev/stderr"; exit 1 }
       if (bad != "" || (want != "" && n != 1)) {
-        print FILENAME ": " n " trigger(s), wrong ones:" bad > "/dev/stderr"; exit 1
+        print file ": " n " trigger(s), wrong ones:" bad > "/dev/stderr"; exit 1
       }
-    }' "$1"
-}
-
-# min, median, 99th percentile (nearest rank), max, in us, and the count
-stats() {  # file of ns
-  sort -n "$1" | awk '{ v[NR] = $1 / 1000 }
-    END { if (NR == 0) exit 1
-          r = int(0.99 * NR); if (r < 0.99 * NR) r++
-          m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-          printf "%10.2f %10.2f %10.2f %10.2f %6d\n", v[1], m, v[r], v[NR], NR }'
+    }'
 }
 
 # The ratio of two medians, from two lines of stats.

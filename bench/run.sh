@@ -25,41 +25,26 @@
 # flock /tmp/minute-trigger-cpu.lock.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. bench/lateness.sh
+source tests/lib.sh
+source bench/lateness.sh
 
 boundaries=100 real=0 load=0 sched=()
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --boundaries) boundaries=$2; shift 2 ;;
-    --real) real=$2; shift 2 ;;
-    --load) load=1; shift ;;
-    --sched) read -ra sched <<<"$2"; shift 2 ;;
-    *) echo "usage: bench/run.sh [--boundaries N | --real MINUTES] [--load] [--sched 'CMD...']" >&2; exit 2 ;;
-  esac
-done
-[ "${sched[*]:-}" = service ] && read -ra sched <<<"$(scripts/service-sched.sh)"
+options "bench/run.sh [--boundaries N | --real MINUTES] [--load] [--sched 'CMD...']" boundaries real 'load!' -- "$@"
 
-scripts/need.sh g++ cmake make libbenchmark-dev libfaketime gnuplot-nox stress-ng procps
+need g++ cmake make libbenchmark-dev libfaketime gnuplot-nox stress-ng procps
 build=${BUILD_DIR:-build-bench}
-echo "bench: building into $build/"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DMINUTE_TRIGGER_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+release_build bench "$build" -DMINUTE_TRIGGER_BENCH=ON
 program=$build/minute-trigger entry=$build/bench/minute-trigger-entry-only cold=$build/bench/minute-trigger-cold
 reference=$build/bench/sleeping_trigger
 libraries=(simulator stand-in)
 declare -A library_dir=([simulator]=$build/simulator [stand-in]=$build/bench/stand-in)
 declare -A spinner=([program]=$program [cold]=$cold)
-faketime=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -n1)
 out=$build/lateness
 rm -rf "$out" && mkdir -p "$out"
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
 if [ $load = 1 ]; then
   echo "bench: loading all $(nproc) cores with stress-ng"
-  stress-ng --cpu "$(nproc)" --quiet &
-  pids+=($!)
+  background stress-ng --cpu "$(nproc)" --quiet
   sleep 1
 fi
 [ ${#sched[@]} -gt 0 ] && echo "bench: running the triggering programs under: ${sched[*]}"

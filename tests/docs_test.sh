@@ -5,15 +5,14 @@
 #                                    (by default in README.md and docs/*.md)
 #   docs_test.sh man PAGE          the man page lints clean with mandoc and groff
 set -euo pipefail
+source "$(dirname "$0")/lib.sh"
 
 # The anchor a Markdown heading gets: lower case, punctuation dropped, blanks
 # made hyphens.
 slug() { tr '[:upper:]' '[:lower:]' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'; }
 
 # The anchors of a Markdown file's headings (outside fenced code).
-anchors() {
-  awk '/^```/ { fenced = !fenced; next } !fenced && /^#+ / { sub(/^#+ +/, ""); print }' "$1" | slug
-}
+anchors() { awk '/^```/ { fenced = !fenced; next } !fenced && /^#+ / { sub(/^#+ +/, ""); print }' "$1" | slug; }
 
 # The link targets of a Markdown file, one a line, outside fenced code and
 # inline code spans.
@@ -22,53 +21,33 @@ targets() {
     sed 's/`[^`]*`//g' | grep -o '\](\([^)]*\))' | sed 's/^](//; s/)$//' || true
 }
 
-links() {
-  local bad=0 checked=0 file target path anchor where
-  for file in "$@"; do
-    while IFS= read -r target; do
-      case $target in http://* | https://* | mailto:*) continue ;; esac
-      checked=$((checked + 1))
-      path=${target%%#*}
-      anchor=
-      [[ $target == *#* ]] && anchor=${target#*#}
-      if [ -z "$path" ]; then
-        where=$file
-      else
-        where=$(dirname "$file")/$path
-      fi
-      if [ ! -e "$where" ]; then
-        echo "docs: $file: link to $target: no such file $where" >&2
-        bad=$((bad + 1))
-      elif [ -n "$anchor" ] && ! anchors "$where" | grep -qxF -- "$anchor"; then
-        echo "docs: $file: link to $target: no heading #$anchor in $where" >&2
-        bad=$((bad + 1))
-      fi
-    done < <(targets "$file")
-  done
-  echo "docs: $checked relative links in $# files, $bad broken"
-  [ "$bad" -eq 0 ]
-}
-
-man_page() {
-  local page=$1 out
-  # mandoc's exit status counts warnings and worse; groff only reports them.
-  mandoc -Tlint -W warning "$page"
-  out=$(groff -ww -z -man "$page" 2>&1)
-  if [ -n "$out" ]; then
-    echo "$out" >&2
-    exit 1
-  fi
-  echo "docs: $page lints clean (mandoc -Tlint, groff -ww)"
+# links_resolve FILE: every relative link in FILE, and its #anchor, resolves.
+links_resolve() {
+  local file=$1 bad=0 target path anchor where
+  while IFS= read -r target; do
+    case $target in http://* | https://* | mailto:*) continue ;; esac
+    path=${target%%#*} anchor= where=$file
+    [[ $target != *#* ]] || anchor=${target#*#}
+    [ -z "$path" ] || where=$(dirname "$file")/$path
+    if [ ! -e "$where" ]; then
+      echo "  link to $target: no such file $where" && bad=1
+    elif [ -n "$anchor" ] && ! anchors "$where" | grep -qxF -- "$anchor"; then
+      echo "  link to $target: no heading #$anchor in $where" && bad=1
+    fi
+  done < <(targets "$file")
+  return $bad
 }
 
 case ${1:-} in
   links)
     shift
-    if [ $# -eq 0 ]; then
-      root=$(cd "$(dirname "$0")/.." && pwd)
-      set -- "$root/README.md" "$root"/docs/*.md
-    fi
-    links "$@" ;;
-  man) man_page "$2" ;;
+    root=$(cd "$(dirname "$0")/.." && pwd)
+    [ $# -gt 0 ] || set -- "$root/README.md" "$root"/docs/*.md
+    for file in "$@"; do check "$file: every relative link and its #anchor resolve" links_resolve "$file"; done ;;
+  # mandoc's exit status counts warnings and worse; groff only reports them.
+  man)
+    check "$2 lints clean with mandoc -Tlint" mandoc -Tlint -W warning "$2"
+    check "$2 lints clean with groff -ww" same "" "$(groff -ww -z -man "$2" 2>&1)" ;;
   *) echo "usage: $0 links [FILE.md...] | man PAGE" >&2; exit 2 ;;
 esac
+summary

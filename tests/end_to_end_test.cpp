@@ -12,9 +12,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +33,21 @@ const std::string Loaded =
     "load id=1 path=C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr status=0\n";
 const std::string Banner = "\nTriggering loop will start within a minute: \n\n";
 
+// The line printed for a trigger at `when` ("20261208 10:01:00"), and the
+// device's log of a good trigger before it.
+std::string TriggerLine(const std::string &when) { return "Trigger: " + when + "  \n"; }
+std::string Triggered(const std::string &when) { return "trigger id=1 status=0\n" + TriggerLine(when); }
+
+// A folder of its own, removed with what it holds however the test ends.
+struct Folder {
+    char path[32] = "/tmp/minute-trigger-test-XXXXXX";
+    Folder() { EXPECT_NE(nullptr, mkdtemp(path)); }
+    ~Folder() { std::filesystem::remove_all(path); }
+    Folder(const Folder &) = delete;
+    Folder &operator=(const Folder &) = delete;
+    std::string operator/(const std::string &name) const { return path + ("/" + name); }
+};
+
 struct Transcript {
     std::string text;
     int status = -1;  // exit status; -1 when the run was ended by the test
@@ -39,9 +56,7 @@ struct Transcript {
 std::string ReadFile(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Writes by rename, so the clock never reads a half-written time.
@@ -51,19 +66,16 @@ void WriteFile(const std::string &path, const std::string &text)
     ASSERT_EQ(0, std::rename((path + ".new").c_str(), path.c_str()));
 }
 
-bool IsLogLine(const std::string &line)
-{
-    return line.size() > 31 && line[4] == '-' && line[10] == 'T' && line[19] == '.' && line[29] == 'Z';
-}
-
-// The transcript without the simulator's time stamps: what must be exact.
+// The transcript without the simulator's time stamps, "2026-12-08T10:01:00.
+// 000012345Z " at the start of its lines: what must be exact.
 std::string Untimed(const std::string &text)
 {
     std::string out;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
-        const std::string line = text.substr(at, end - at);
-        out += IsLogLine(line) ? line.substr(31) : line;
+        const bool stamped = end - at > 31 && text[at + 4] == '-' && text[at + 10] == 'T' &&
+                             text[at + 19] == '.' && text[at + 29] == 'Z';
+        out += text.substr(stamped ? at + 31 : at, stamped ? end - at - 31 : end - at);
         at = end;
     }
     return out;
@@ -76,15 +88,9 @@ int Count(const std::string &text, const std::string &needle)
     return n;
 }
 
-Env Faked(const std::string &when)
-{
-    return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + when};
-}
+Env Faked(const std::string &when) { return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + when}; }
 
-Until Seconds(double limit)
-{
-    return [limit](const std::string &, double elapsed) { return elapsed >= limit; };
-}
+Until Seconds(double limit) { return [limit](const std::string &, double elapsed) { return elapsed >= limit; }; }
 
 // Until `needle` is in the transcript `times` times, then a little longer, so
 // that a doubled trigger would have time to show.
@@ -108,12 +114,24 @@ enum class Streams {
     Traced,      // as Transcript, with every write noted by strace in the folder's "writes"
 };
 
-Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<std::string> &args = {},
-                      const std::string &dir = "", Streams streams = Streams::Transcript)
+// How a run goes: what ends it (nothing: only the program's own exit), its
+// arguments, where its streams lead, and the folder for its files (one of
+// its own unless given).
+struct Options {
+    Until until = nullptr;
+    std::vector<std::string> args = {};
+    Streams streams = Streams::Transcript;
+    const Folder *folder = nullptr;
+    Options &With(Streams s) { return streams = s, *this; }
+    Options &In(const Folder &f) { return folder = &f, *this; }
+};
+
+Transcript RunProgram(Env env, const Options &options = {})
 {
-    char made[] = "/tmp/minute-trigger-test-XXXXXX";
-    const std::string folder = dir.empty() ? mkdtemp(made) : dir;
-    const std::string path = folder + "/transcript";
+    std::optional<Folder> own;
+    const Folder &folder = options.folder != nullptr ? *options.folder : own.emplace();
+    const Streams streams = options.streams;
+    const std::string path = folder / "transcript";
     env.push_back("AWG10K_SIM_LOG=" + path);
     env.push_back("LD_LIBRARY_PATH=" SIMULATOR_DIR);
     // libfaketime is preloaded ahead of the sanitizer runtime in sanitized builds.
@@ -136,16 +154,15 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
         dup2(streams == Streams::BrokenPipe ? pipe_ends[1] : out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
         if (streams == Streams::NoOutput) close(STDOUT_FILENO);
-        const std::string writes = folder + "/writes";
+        const std::string writes = folder / "writes";
         std::vector<char *> argv, envp;
         if (streams == Streams::Traced) {
-            for (const char *a : {STRACE, "-f", "-qq", "-e", "trace=write", "-s", "256", "-o"}) {
+            for (const char *a : {STRACE, "-f", "-qq", "-e", "trace=write", "-s", "256", "-o"})
                 argv.push_back(const_cast<char *>(a));
-            }
             argv.push_back(const_cast<char *>(writes.c_str()));
         }
         argv.push_back(const_cast<char *>(PROGRAM));
-        for (const auto &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+        for (const auto &a : options.args) argv.push_back(const_cast<char *>(a.c_str()));
         for (const auto &e : env) envp.push_back(const_cast<char *>(e.c_str()));
         argv.push_back(nullptr);
         envp.push_back(nullptr);
@@ -169,7 +186,7 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
             break;
         }
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        const bool done = until && until(ReadFile(path), elapsed);
+        const bool done = options.until && options.until(ReadFile(path), elapsed);
         if (done || elapsed > 60) {
             kill(-pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -181,7 +198,6 @@ Transcript RunProgram(Env env, const Until &until = nullptr, const std::vector<s
     if (reader >= 0) close(reader);
     t.text = ReadFile(path);
     std::remove(path.c_str());
-    if (dir.empty()) rmdir(folder.c_str());
     return t;
 }
 
@@ -211,7 +227,7 @@ TEST(StartUp, EachFailureEndsWithItsOwnMessageAndStatus1)
     for (const auto &row : rows) {
         for (const auto &args : {std::vector<std::string>{}, {"--help", "", "-d 2"}}) {
             SCOPED_TRACE(row.env[0] + " with " + std::to_string(args.size()) + " arguments");
-            const Transcript t = RunProgram(row.env, nullptr, args);
+            const Transcript t = RunProgram(row.env, {nullptr, args});
             EXPECT_EQ(1, t.status);
             EXPECT_EQ(row.transcript, Untimed(t.text));
         }
@@ -222,7 +238,7 @@ TEST(StartUp, SeveralDevicesGoOnToTheLoop)
 {
     Env env = Faked("@2026-12-08 10:00:30");
     env.push_back("AWG10K_SIM_DEVICES=2");
-    const Transcript t = RunProgram(env, Seconds(0.5), {"ignored", "arguments"});
+    const Transcript t = RunProgram(env, {Seconds(0.5), {"ignored", "arguments"}});
     // Still in its loop when ended, having printed the banner and no trigger yet.
     EXPECT_EQ(-1, t.status);
     EXPECT_EQ("count devices=2 status=0\n" + Loaded.substr(Loaded.find("open")) + Banner, Untimed(t.text));
@@ -231,16 +247,16 @@ TEST(StartUp, SeveralDevicesGoOnToTheLoop)
 TEST(Loop, StartBeforeABoundaryTriggersOnceAtItThenPrints)
 {
     // Five times real speed: second 0 lasts 200 ms of real time.
-    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x5"), Seconds(1.2));
-    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n", Untimed(t.text));
+    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x5"), {Seconds(1.2)});
+    EXPECT_EQ(Loaded + Banner + Triggered("20261208 10:01:00"), Untimed(t.text));
     // On time: the log shows the trigger inside second 0, not after it.
     EXPECT_NE(std::string::npos, t.text.find("2026-12-08T10:01:00.")) << t.text;
 }
 
 TEST(Loop, StartDuringSecondZeroTriggersAtOnce)
 {
-    const Transcript t = RunProgram(Faked("@2026-12-08 10:01:00"), Seconds(0.5));
-    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n", Untimed(t.text));
+    const Transcript t = RunProgram(Faked("@2026-12-08 10:01:00"), {Seconds(0.5)});
+    EXPECT_EQ(Loaded + Banner + Triggered("20261208 10:01:00"), Untimed(t.text));
 }
 
 TEST(Loop, OneTriggerAMinuteWithTheRightDate)
@@ -250,24 +266,23 @@ TEST(Loop, OneTriggerAMinuteWithTheRightDate)
         std::string start, transcript;
     } rows[] = {
         {{}, "2026-12-31 23:58:59",  // midnight, month and year end
-         "trigger id=1 status=0\nTrigger: 20261231 23:59:00  \ntrigger id=1 status=0\nTrigger: 20270101 00:00:00  \n"},
+         Triggered("20261231 23:59:00") + Triggered("20270101 00:00:00")},
         {{}, "2028-02-28 23:59:59",  // into 29 February of a leap year, and out
-         "trigger id=1 status=0\nTrigger: 20280229 00:00:00  \ntrigger id=1 status=0\nTrigger: 20280229 00:01:00  \n"},
-        {{}, "2028-02-29 23:58:59",
-         "trigger id=1 status=0\nTrigger: 20280229 23:59:00  \ntrigger id=1 status=0\nTrigger: 20280301 00:00:00  \n"},
+         Triggered("20280229 00:00:00") + Triggered("20280229 00:01:00")},
+        {{}, "2028-02-29 23:58:59", Triggered("20280229 23:59:00") + Triggered("20280301 00:00:00")},
         {{}, "2038-01-19 03:13:59",  // past the end of 32-bit time
-         "trigger id=1 status=0\nTrigger: 20380119 03:14:00  \ntrigger id=1 status=0\nTrigger: 20380119 03:15:00  \n"},
+         Triggered("20380119 03:14:00") + Triggered("20380119 03:15:00")},
         // A failing trigger is not retried: the line still tells the minute, and
         // the failure follows it on standard error.
         {{"AWG10K_SIM_FAIL=trigger"}, "2026-12-08 10:00:59",
-         "trigger id=1 status=-1\nTrigger: 20261208 10:01:00  \nAWG10K_Trigger() Error\n"
-         "trigger id=1 status=-1\nTrigger: 20261208 10:02:00  \nAWG10K_Trigger() Error\n"},
+         "trigger id=1 status=-1\n" + TriggerLine("20261208 10:01:00") + "AWG10K_Trigger() Error\n" +
+             "trigger id=1 status=-1\n" + TriggerLine("20261208 10:02:00") + "AWG10K_Trigger() Error\n"},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.start);
         Env env = Faked("@" + row.start + " x10");  // second 0 still lasts 100 ms of real time
         env.insert(env.end(), row.env.begin(), row.env.end());
-        const Transcript t = RunProgram(env, Triggers(2));
+        const Transcript t = RunProgram(env, {Triggers(2)});
         EXPECT_EQ(Loaded + Banner + row.transcript, Untimed(t.text));
     }
 }
@@ -279,7 +294,7 @@ TEST(Streams, NeitherAGoneReaderNorAClosedDescriptorStopsOrMisdirectsATrigger)
     const std::string Trigger = "trigger id=1 status=0\n";
     // The reader leaves after the first byte of the banner; the minutes after
     // it are triggered all the same, and the program is still running.
-    Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x10"), Seen(Trigger, 2), {}, "", Streams::BrokenPipe);
+    Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x10"), Options{Seen(Trigger, 2)}.With(Streams::BrokenPipe));
     EXPECT_EQ(-1, t.status);
     EXPECT_EQ(Loaded + Trigger + Trigger, Untimed(t.text));
 
@@ -287,7 +302,7 @@ TEST(Streams, NeitherAGoneReaderNorAClosedDescriptorStopsOrMisdirectsATrigger)
     // handed descriptor 1, and the banner written into it. On the real clock:
     // libfaketime opens a file of its own before any of the program's code
     // runs, and would take descriptor 1 first.
-    t = RunProgram({}, Seconds(0.5), {}, "", Streams::NoOutput);
+    t = RunProgram({}, Options{Seconds(0.5)}.With(Streams::NoOutput));
     EXPECT_EQ(-1, t.status);
     EXPECT_EQ(std::string::npos, t.text.find("Trigger")) << t.text;
     EXPECT_EQ(Loaded, Untimed(t.text).substr(0, Loaded.size()));
@@ -298,14 +313,11 @@ TEST(Streams, NeitherAGoneReaderNorAClosedDescriptorStopsOrMisdirectsATrigger)
 // lines around it too.
 TEST(Streams, EachLineLeavesInOneWrite)
 {
-    char made[] = "/tmp/minute-trigger-test-XXXXXX";
-    const std::string dir = mkdtemp(made);
-    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59"), Triggers(1), {}, dir, Streams::Traced);
-    const std::string writes = ReadFile(dir + "/writes");
-    std::remove((dir + "/writes").c_str());
-    rmdir(dir.c_str());
-    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n", Untimed(t.text));
-    for (const std::string &line : {Banner, std::string("Trigger: 20261208 10:01:00  \n")}) {
+    const Folder dir;
+    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59"), Options{Triggers(1)}.With(Streams::Traced).In(dir));
+    const std::string writes = ReadFile(dir / "writes");
+    EXPECT_EQ(Loaded + Banner + Triggered("20261208 10:01:00"), Untimed(t.text));
+    for (const std::string &line : {Banner, TriggerLine("20261208 10:01:00")}) {
         std::string shown;
         for (const char c : line) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
         const std::string call = "\"" + shown + "\", " + std::to_string(line.size()) + ") = ";
@@ -318,9 +330,8 @@ TEST(Streams, EachLineLeavesInOneWrite)
 // change can fall a hair short of it (10:01:01.9999 for 10:01:02).
 TEST(Loop, ClockStepsOverOrBackIntoSecondZero)
 {
-    char made[] = "/tmp/minute-trigger-test-XXXXXX";
-    const std::string dir = mkdtemp(made);
-    const std::string stamp = dir + "/faketime";
+    const Folder dir;
+    const std::string stamp = dir / "faketime";
     const Env env{"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME_TIMESTAMP_FILE=" + stamp, "FAKETIME_NO_CACHE=1"};
     const auto steps = [&](std::vector<std::pair<double, std::string>> plan, double end) -> Until {
         auto next = std::make_shared<size_t>(0);
@@ -333,17 +344,15 @@ TEST(Loop, ClockStepsOverOrBackIntoSecondZero)
     // 10:00:58.5 jumps to 10:01:02: that minute goes without a trigger. Then
     // 10:01:59 runs on into 10:02:00 as usual.
     WriteFile(stamp, "@2026-12-08 10:00:58");
-    Transcript t = RunProgram(env, steps({{0.5, "@2026-12-08 10:01:02"}, {1.0, "@2026-12-08 10:01:59"}}, 2.6), {}, dir);
-    EXPECT_EQ(Loaded + Banner + "trigger id=1 status=0\nTrigger: 20261208 10:02:00  \n", Untimed(t.text));
+    const Until jumps = steps({{0.5, "@2026-12-08 10:01:02"}, {1.0, "@2026-12-08 10:01:59"}}, 2.6);
+    Transcript t = RunProgram(env, Options{jumps}.In(dir));
+    EXPECT_EQ(Loaded + Banner + Triggered("20261208 10:02:00"), Untimed(t.text));
 
     // Triggered at 10:01:00, saw 10:01:01, then stepped back into 10:01:00.
     WriteFile(stamp, "@2026-12-08 10:00:59");
-    t = RunProgram(env, steps({{2.5, "@2026-12-08 10:01:00"}}, 3.0), {}, dir);
-    const std::string Once = "trigger id=1 status=0\nTrigger: 20261208 10:01:00  \n";
+    t = RunProgram(env, Options{steps({{2.5, "@2026-12-08 10:01:00"}}, 3.0)}.In(dir));
+    const std::string Once = Triggered("20261208 10:01:00");
     EXPECT_EQ(Loaded + Banner + Once + Once, Untimed(t.text));
-
-    std::remove(stamp.c_str());
-    rmdir(dir.c_str());
 }
 
 }  // namespace

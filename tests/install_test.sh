@@ -1,132 +1,121 @@
 #!/usr/bin/env bash
-# Installs the program the three ways a user may build it, each from a small
-# build of its own, into scratch DESTDIRs, and checks what they would get:
-# - no device library named: the install stops, says how to name one, and
-#   leaves nothing behind;
-# - the simulated library on purpose: it lands in the program's own folder
-#   under lib/, never in lib/ itself, and the program finds it there alone;
-# - a real library (a stand-in built here, with a versioned soname and a
-#   companion library of its own): installed under its soname in lib/, where
-#   the program finds it alone, and loads it rather than the simulated one;
-# and that the unit runs the installed program under a sleep inhibitor, or
-# bare where there is no logind, passing its exit status on either way.
+# Installs the program the three ways a user may build it (a function each
+# below: no device library named, the simulated one on purpose, a real one),
+# each from a small build of its own into a scratch DESTDIR, and checks what
+# each would get; and that the unit runs the installed program under a sleep
+# inhibitor, or bare where there is no logind, its exit status passed on.
 # Usage: tests/install_test.sh BUILD_DIR
 set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
+source "$source/tests/lib.sh"
+source "$source/tests/linking_test.sh"
 # Kept between runs, so that a second run only relinks.
 work=$(cd "$1" && pwd)/install-test
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "install_test: $*"; exit 1; }
 
-# Configures and builds the program alone (no tests) into $work/NAME.
-build() {
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$work/$2/CMakeCache.txt"; }
+# Every file and link under a folder, relative to it, one a line.
+contents() { (cd "$1" 2>/dev/null && find . -mindepth 1 ! -type d | sed 's|^\./||' | sort); }
+# install NAME CMAKE_ARG...: builds the program alone (no tests) into
+# $work/NAME and installs it under $tmp/NAME; sets dest, prefix, libdir and
+# program, and rc and out as run does.
+install() {
   local name=$1
   shift
+  echo "install_test: $name: building into $work/$name"
   cmake -S "$source" -B "$work/$name" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
   cmake --build "$work/$name" -j2 >/dev/null
+  dest=$tmp/$name prefix=$(cached CMAKE_INSTALL_PREFIX "$name") libdir=$(cached CMAKE_INSTALL_LIBDIR "$name")
+  program=$dest$prefix/bin/minute-trigger
+  run env DESTDIR="$dest" cmake --install "$work/$name"
+  out+=$err
 }
-cached() { sed -n "s/^$1:[A-Z]*=//p" "$2/CMakeCache.txt"; }
-# Every file and link under a folder, relative to it, one a line.
-contents() { (cd "$1" && find . -mindepth 1 ! -type d | sed 's|^\./||' | sort); }
+# check_installed LIBRARY: the install holds the program, LIBRARY, the unit
+# and the manual page, and nothing else.
+check_installed() {
+  check "installs the program, $1, the unit and the manual page, nothing else" \
+    same "$(printf '%s\n' bin/minute-trigger "$1" lib/systemd/system/minute-trigger.service \
+              share/man/man8/minute-trigger.8 | sort)" "$(contents "$dest$prefix")"
+}
+# check_runs WHAT [VAR=VALUE...] COMMAND...: with no device attached, the
+# program stops at its first call into the library, so it can only say
+# DeviceNumber=0 and end with status 1 if it found one.
+check_runs() {
+  local what=$1
+  shift
+  run env -u LD_LIBRARY_PATH AWG10K_SIM_DEVICES=0 "$@"
+  check "$what: says DeviceNumber=0, exit status 1" same "DeviceNumber=0 1" "$out $rc"
+}
 
-echo "install_test: no device library named"
-build none -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=OFF
-dest=$scratch/none
-if out=$(DESTDIR=$dest cmake --install "$work/none" 2>&1); then
-  fail "a build with only the simulated library installed: $out"
-fi
-for option in -DAWG10K_LIBRARY=/path/to/libAWG10K.so -DAWG10K_INSTALL_SIMULATOR=ON; do
-  grep -qF -- "$option" <<<"$out" || fail "the refused install does not name $option: $out"
-done
-[ ! -e "$dest" ] || [ -z "$(contents "$dest")" ] || fail "the refused install left: $(contents "$dest")"
-echo "install_test: refused, naming both options, nothing installed"
+no_library_named() {
+  install none -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=OFF
+  check "no device library named: the install is refused" test "$rc" -ne 0
+  check "no device library named: the refusal names both ways to name one" \
+    same 2 "$(grep -oF -e -DAWG10K_LIBRARY=/path/to/libAWG10K.so -e -DAWG10K_INSTALL_SIMULATOR=ON <<<"$out" | sort -u | wc -l)"
+  check "no device library named: nothing installed" same "" "$(contents "$dest")"
+}
 
-echo "install_test: the simulated library, on purpose"
-build simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
-dest=$scratch/simulator
-DESTDIR=$dest cmake --install "$work/simulator" >/dev/null
-prefix=$(cached CMAKE_INSTALL_PREFIX "$work/simulator")
-libdir=$(cached CMAKE_INSTALL_LIBDIR "$work/simulator")
-program=$dest$prefix/bin/minute-trigger
-expected="bin/minute-trigger
-$libdir/minute-trigger/libAWG10K.so
-lib/systemd/system/minute-trigger.service
-share/man/man8/minute-trigger.8"
-[ "$(contents "$dest$prefix")" = "$(sort <<<"$expected")" ] ||
-  fail "installed $(contents "$dest$prefix" | tr '\n' ' '); expected $(tr '\n' ' ' <<<"$expected")"
-"$source/tests/linking_test.sh" --runpath "\$ORIGIN/../$libdir/minute-trigger" "$program"
-# With no device attached the program stops at the first call into the
-# library: it can only print this if it found the installed one.
-rc=0
-out=$(env -u LD_LIBRARY_PATH AWG10K_SIM_DEVICES=0 "$program" 2>&1) || rc=$?
-[ "$rc" = 1 ] && [ "$out" = DeviceNumber=0 ] ||
-  fail "installed program said \"$out\", exit $rc; expected DeviceNumber=0, exit 1"
-echo "install_test: in $libdir/minute-trigger/ alone, and the program loads it from there"
-if command -v man >/dev/null; then
-  page=$(MANPATH=$dest$prefix/share/man man -w minute-trigger) || fail "man finds no minute-trigger page under $dest$prefix/share/man"
-  [ "$page" = "$dest$prefix/share/man/man8/minute-trigger.8" ] || fail "man finds the page at $page"
-  echo "install_test: man finds its page: $page"
-fi
+# In the program's own folder under lib/, never in lib/ itself.
+simulated_library() {
+  install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
+  check_installed "$libdir/minute-trigger/libAWG10K.so"
+  check_linking --runpath "\$ORIGIN/../$libdir/minute-trigger" "$program"
+  check_runs "the simulated library installed on purpose, in $libdir/minute-trigger/" "$program"
+  if command -v man >/dev/null; then
+    check "man finds the installed page" \
+      same "$dest$prefix/share/man/man8/minute-trigger.8" "$(MANPATH=$dest$prefix/share/man man -w minute-trigger || true)"
+  else
+    skip "man finds the installed page" "no man here"
+  fi
+}
 
-echo "install_test: the unit"
-unit=$dest$prefix/lib/systemd/system/minute-trigger.service
-! grep -n '@' "$unit" || fail "unit has a placeholder left"
-line=$(grep '^ExecStart=' "$unit")
-# What systemd hands sh -c. With no $, % or backslash in it, systemd passes
-# it on unchanged, so running it here runs what the service will.
-script=$(sed -n "s|^ExecStart=/bin/sh -c '\(.*\)'\$|\1|p" <<<"$line")
-[ -n "$script" ] || fail "ExecStart is not the /bin/sh -c '...' form this test runs: $line"
-case $script in *[\$%\\]*) fail "systemd would rewrite the \$, % or backslash in: $script" ;; esac
-grep -qF -- "--what=sleep:idle --who=minute-trigger" <<<"$script" || fail "unit does not hold off sleep: $line"
-grep -qF -- "--mode=block $prefix/bin/minute-trigger;" <<<"$script" || fail "unit does not inhibit around $prefix/bin/minute-trigger: $line"
-staged=${script//$prefix\/bin\/minute-trigger/$dest$prefix/bin/minute-trigger}
-# No logind to ask: the program must run all the same, its status passed on.
-rc=0
-out=$(env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$scratch/no-bus" AWG10K_SIM_DEVICES=0 \
-      /bin/sh -c "$staged" 2>"$scratch/stderr") || rc=$?
-[ "$rc" = 1 ] && [ "$out" = DeviceNumber=0 ] ||
-  fail "without logind the unit's command said \"$out\" ($(cat "$scratch/stderr")), exit $rc; expected DeviceNumber=0, exit 1"
-echo "install_test: without logind the unit runs the program bare: $(cat "$scratch/stderr")"
-# With a logind here, the program runs with the lock held: a probe in its
-# place lists the inhibitors, then runs it.
-if systemd-inhibit --list >/dev/null 2>&1; then
-  probe=$scratch/probe
-  printf '#!/bin/sh\nsystemd-inhibit --list --no-pager >%s\nexec %s\n' "$scratch/inhibitors" "$program" >"$probe"
-  chmod +x "$probe"
-  rc=0
-  out=$(env AWG10K_SIM_DEVICES=0 /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$probe}" 2>/dev/null) || rc=$?
-  [ "$rc" = 1 ] && [ "$out" = DeviceNumber=0 ] ||
-    fail "under the inhibitor the program said \"$out\", exit $rc; expected DeviceNumber=0, exit 1"
-  grep -E '^minute-trigger .* sleep:idle .* block *$' "$scratch/inhibitors" >/dev/null ||
-    fail "no sleep:idle block inhibitor while the program ran: $(cat "$scratch/inhibitors")"
-  echo "install_test: with logind the program runs under a sleep:idle block inhibitor, exit status passed on"
-else
-  echo "install_test: no logind here, so the run under the inhibitor was not tried"
-fi
-if command -v systemd-analyze >/dev/null; then
-  # verify wants the programs a unit runs, and its manual page, to exist: it
-  # checks a copy that points into the staged install, with man looking there.
-  mkdir "$scratch/verify"
-  sed "s|$prefix/bin/|$dest$prefix/bin/|g" "$unit" >"$scratch/verify/minute-trigger.service"
-  MANPATH=$dest$prefix/share/man systemd-analyze verify "$scratch/verify/minute-trigger.service" ||
-    fail "systemd-analyze verify failed"
-  echo "install_test: systemd-analyze verify passes"
-else
-  echo "install_test: no systemd-analyze here, the unit was not verified"
-fi
+# The unit, as installed with the simulated library.
+unit() {
+  local unit=$dest$prefix/lib/systemd/system/minute-trigger.service line script
+  check "unit: no placeholder left" same "" "$(grep -n '@' "$unit" || true)"
+  line=$(grep '^ExecStart=' "$unit" || true)
+  # What systemd hands sh -c. With no $, % or backslash in it, systemd passes
+  # it on unchanged, so running it here runs what the service will.
+  script=$(sed -n "s|^ExecStart=/bin/sh -c '\(.*\)'\$|\1|p" <<<"$line")
+  check "unit: ExecStart is a /bin/sh -c '...' with no \$, % or backslash for systemd to rewrite" \
+    grep -qv '^$\|[$%\\]' <<<"$script"
+  check "unit: holds off sleep and idle, blocking, around $prefix/bin/minute-trigger" \
+    grep -qE -- "--what=sleep:idle --who=minute-trigger .*--mode=block $prefix/bin/minute-trigger;" <<<"$script"
+  # No logind to ask: the program must run all the same, its status passed on.
+  check_runs "unit, with no logind to ask" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/no-bus" \
+    /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$program}"
+  echo "install_test: without logind the unit runs the program bare: $err"
+  # With a logind here, the program runs with the lock held: a probe in its
+  # place lists the inhibitors, then runs it.
+  if systemd-inhibit --list >/dev/null 2>&1; then
+    printf '#!/bin/sh\nsystemd-inhibit --list --no-pager >%s\nexec %s\n' "$tmp/inhibitors" "$program" >"$tmp/probe"
+    chmod +x "$tmp/probe"
+    check_runs "unit, under the inhibitor" /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$tmp/probe}"
+    check "unit: a sleep:idle block inhibitor while the program runs" \
+      grep -qE '^minute-trigger .* sleep:idle .* block *$' "$tmp/inhibitors"
+  else
+    skip "unit, under the inhibitor" "no logind here"
+  fi
+  if command -v systemd-analyze >/dev/null; then
+    # verify wants the programs a unit runs, and its manual page, to exist: it
+    # checks a copy that points into the staged install, with man looking there.
+    mkdir "$tmp/verify"
+    sed "s|$prefix/bin/|$dest$prefix/bin/|g" "$unit" >"$tmp/verify/minute-trigger.service"
+    check "unit: systemd-analyze verify passes" \
+      env MANPATH="$dest$prefix/share/man" systemd-analyze verify "$tmp/verify/minute-trigger.service"
+  else
+    skip "unit: systemd-analyze verify" "no systemd-analyze here"
+  fi
+}
 
-echo "install_test: a real library with a companion"
-# The stand-in reports no device, after saying where it was loaded from and
-# what its companion told it: DeviceNumber=0 alone would come from the
-# simulated library.
-vendor=$work/vendor
-mkdir -p "$vendor"
-cxx=${CXX:-c++}
-cat >"$scratch/companion.cpp" <<'EOF'
-extern "C" const char *awg10k_companion() { return "companion"; }
-EOF
-cat >"$scratch/standin.cpp" <<'EOF'
+# A stand-in with a versioned soname and a companion library of its own,
+# installed under its soname in lib/. It reports no device, after saying
+# where it was loaded from and what its companion told it: DeviceNumber=0
+# alone would come from the simulated library.
+real_library() {
+  local vendor=$work/vendor cxx=${CXX:-c++}
+  mkdir -p "$vendor"
+  echo 'extern "C" const char *awg10k_companion() { return "companion"; }' >"$tmp/companion.cpp"
+  cat >"$tmp/standin.cpp" <<'EOF'
 #include <dlfcn.h>
 #include <stdio.h>
 #include "AWG10K.h"
@@ -138,53 +127,41 @@ int32_t AWG10K_GetNumberOfDevices(int32_t *Number) {
     *Number = 0;
     return 0;
 }
-int32_t AWG10K_Open(uint8_t *) { return 1; }
-int32_t AWG10K_SetFile(uint32_t, char *) { return 1; }
-int32_t AWG10K_Close(uint32_t) { return 1; }
-int32_t AWG10K_Trigger(uint32_t) { return 1; }
+int32_t AWG10K_Open(uint8_t *) { return 1; }  int32_t AWG10K_SetFile(uint32_t, char *) { return 1; }
+int32_t AWG10K_Close(uint32_t) { return 1; }  int32_t AWG10K_Trigger(uint32_t) { return 1; }
 EOF
-"$cxx" -shared -fPIC -Wl,-soname,libawg10kcompanion.so.1 -o "$vendor/libawg10kcompanion.so.1" "$scratch/companion.cpp"
-# Laid out as vendors do: the file, a link by soname, a link to link against.
-"$cxx" -shared -fPIC -I"$source/device" -Wl,-soname,libAWG10K.so.3 -o "$vendor/libAWG10K.so.3.1" \
-       "$scratch/standin.cpp" "$vendor/libawg10kcompanion.so.1"
-ln -sf libAWG10K.so.3.1 "$vendor/libAWG10K.so.3"
-ln -sf libAWG10K.so.3 "$vendor/libAWG10K.so"
-build real -DAWG10K_LIBRARY="$vendor/libAWG10K.so" -DAWG10K_INSTALL_SIMULATOR=OFF
-dest=$scratch/real
-DESTDIR=$dest cmake --install "$work/real" >/dev/null
-prefix=$(cached CMAKE_INSTALL_PREFIX "$work/real")
-libdir=$(cached CMAKE_INSTALL_LIBDIR "$work/real")
-program=$dest$prefix/bin/minute-trigger
-expected="bin/minute-trigger
-$libdir/libAWG10K.so.3
-lib/systemd/system/minute-trigger.service
-share/man/man8/minute-trigger.8"
-[ "$(contents "$dest$prefix")" = "$(sort <<<"$expected")" ] ||
-  fail "installed $(contents "$dest$prefix" | tr '\n' ' '); expected $(tr '\n' ' ' <<<"$expected")"
-[ -f "$dest$prefix/$libdir/libAWG10K.so.3" ] && [ ! -L "$dest$prefix/$libdir/libAWG10K.so.3" ] ||
-  fail "$libdir/libAWG10K.so.3 is a link, not the library"
-"$source/tests/linking_test.sh" --runpath "\$ORIGIN/../$libdir" "$program"
-# Runs a command, keeping its exit status, output, standard error, and the
-# stand-in the loader loaded, if any, as a path with no links in it.
-run() {
-  rc=0
-  out=$("$@" 2>"$scratch/stderr") || rc=$?
-  err=$(cat "$scratch/stderr")
-  loaded=$(sed -n 's/^stand-in \(.*\) with companion$/\1/p' <<<"$err")
-  [ -z "$loaded" ] || loaded=$(realpath "$loaded")
+  "$cxx" -shared -fPIC -Wl,-soname,libawg10kcompanion.so.1 -o "$vendor/libawg10kcompanion.so.1" "$tmp/companion.cpp"
+  # Laid out as vendors do: the file, a link by soname, a link to link against.
+  "$cxx" -shared -fPIC -I"$source/device" -Wl,-soname,libAWG10K.so.3 -o "$vendor/libAWG10K.so.3.1" \
+         "$tmp/standin.cpp" "$vendor/libawg10kcompanion.so.1"
+  ln -sf libAWG10K.so.3.1 "$vendor/libAWG10K.so.3"
+  ln -sf libAWG10K.so.3 "$vendor/libAWG10K.so"
+  install real -DAWG10K_LIBRARY="$vendor/libAWG10K.so" -DAWG10K_INSTALL_SIMULATOR=OFF
+  local lib=$dest$prefix/$libdir/libAWG10K.so.3
+  check_installed "$libdir/libAWG10K.so.3"
+  check "a real library: $libdir/libAWG10K.so.3 is the library, not a link" test -f "$lib" -a ! -L "$lib"
+  check_linking --runpath "\$ORIGIN/../$libdir" "$program"
+  run env -u LD_LIBRARY_PATH AWG10K_SIM_DEVICES=0 "$program"
+  check "a real library: found alone; its companion, as expected, not (exit status 127)" \
+    same "127 libawg10kcompanion.so.1: cannot open" "$rc $(grep -o 'libawg10kcompanion.so.1: cannot open' <<<"$err")"
+  mkdir -p "$tmp/companion-only"
+  cp "$vendor/libawg10kcompanion.so.1" "$tmp/companion-only/"
+  check_stand_in "the program loads the installed stand-in" "$lib" "$tmp/companion-only"
+  # The service's drop-in for such a library names the vendor's folder.
+  check_stand_in "LD_LIBRARY_PATH=$vendor puts the vendor's own set first" "$vendor/libAWG10K.so.3" "$vendor"
 }
-run env -u LD_LIBRARY_PATH AWG10K_SIM_DEVICES=0 "$program"
-[ "$rc" = 127 ] && grep -q 'libawg10kcompanion.so.1: cannot open' <<<"$err" ||
-  fail "without its companion the program said \"$out\" \"$err\", exit $rc; expected the companion missing, exit 127"
-echo "install_test: found $libdir/libAWG10K.so.3 alone; its companion, as expected, not"
-mkdir "$scratch/companion-only"
-cp "$vendor/libawg10kcompanion.so.1" "$scratch/companion-only/"
-run env LD_LIBRARY_PATH="$scratch/companion-only" AWG10K_SIM_DEVICES=0 "$program"
-[ "$rc" = 1 ] && [ "$out" = DeviceNumber=0 ] && [ "$loaded" = "$(realpath "$dest$prefix/$libdir/libAWG10K.so.3")" ] ||
-  fail "said \"$out\" \"$err\", exit $rc; expected the installed stand-in's line, DeviceNumber=0, exit 1"
-echo "install_test: the program loads the installed stand-in: $err"
-# The service's drop-in for such a library names the vendor's folder.
-run env LD_LIBRARY_PATH="$vendor" AWG10K_SIM_DEVICES=0 "$program"
-[ "$rc" = 1 ] && [ "$loaded" = "$(realpath "$vendor/libAWG10K.so.3")" ] ||
-  fail "with LD_LIBRARY_PATH=$vendor said \"$out\" \"$err\", exit $rc; expected the vendor's stand-in"
-echo "install_test: LD_LIBRARY_PATH=$vendor puts the vendor's own set first: $err"
+# check_stand_in WHAT LIBRARY LD_LIBRARY_PATH: the program, run with that
+# path, loads LIBRARY (by its path with no links in it), which reports no device.
+check_stand_in() {
+  local loaded
+  run env LD_LIBRARY_PATH="$3" AWG10K_SIM_DEVICES=0 "$program"
+  loaded=$(sed -n 's/^stand-in \(.*\) with companion$/\1/p' <<<"$err")
+  check "a real library: $1: DeviceNumber=0, exit status 1, from $(realpath "$2")" \
+    same "DeviceNumber=0 1 $(realpath "$2")" "$out $rc $(realpath "${loaded:-/nonexistent}")"
+}
+
+no_library_named
+simulated_library
+unit
+real_library
+summary

@@ -8,31 +8,34 @@
 # be exactly the one given: an installed program that also looked anywhere
 # else (the build tree, say) could load some other library than its own.
 # Usage: tests/linking_test.sh [--runpath EXPECTED] PROGRAM...
-set -euo pipefail
-expected=
-if [ "${1-}" = --runpath ]; then
-  expected=$2
-  shift 2
-fi
-for program in "$@"; do
-  dynamic=$(readelf -d "$program")
-  # A real library may have a versioned soname (libAWG10K.so.3).
-  needed=$(sed -n 's/.*(NEEDED) *Shared library: \[\(libAWG10K\.so\(\.[0-9.]*\)\{0,1\}\)\]$/\1/p' <<<"$dynamic")
-  [ -n "$needed" ] || { echo "linking_test: $program does not need libAWG10K.so"; exit 1; }
-  grep -q 'FLAGS.*NOW' <<<"$dynamic" || { echo "linking_test: $program is not bound at load (BIND_NOW)"; exit 1; }
-  runpath=$(sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]$/\1/p' <<<"$dynamic")
-  [ -n "$runpath" ] || { echo "linking_test: $program has no RUNPATH"; exit 1; }
-  if [ -n "$expected" ] && [ "$runpath" != "$expected" ]; then
-    echo "linking_test: $program: RUNPATH \"$runpath\", expected exactly \"$expected\""
-    exit 1
+# (tests/install_test.sh sources it for check_linking, with the same arguments.)
+check_linking() {
+  local expected= program dynamic runpath
+  if [ "${1-}" = --runpath ]; then
+    expected=$2
+    shift 2
   fi
-  # The extra colon keeps a trailing empty entry, which read would drop.
-  IFS=: read -ra entries <<<"$runpath:"
-  for entry in "${entries[@]}"; do
-    case "$entry" in
-      /* | '$ORIGIN' | '$ORIGIN/'*) ;;
-      *) echo "linking_test: $program: RUNPATH \"$runpath\" has the entry \"$entry\", empty or relative"; exit 1 ;;
-    esac
+  for program in "$@"; do
+    dynamic=$(readelf -d "$program")
+    # A real library may have a versioned soname (libAWG10K.so.3).
+    check "$program: NEEDED libAWG10K.so" \
+      grep -qE '\(NEEDED\) *Shared library: \[libAWG10K\.so(\.[0-9.]*)?\]$' <<<"$dynamic"
+    check "$program: bound at load (BIND_NOW)" grep -q 'FLAGS.*NOW' <<<"$dynamic"
+    runpath=$(sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]$/\1/p' <<<"$dynamic")
+    check "$program: RUNPATH \"$runpath\", every entry absolute or under \$ORIGIN" safe_runpath "$runpath"
+    [ -z "$expected" ] || check "$program: RUNPATH exactly \"$expected\"" same "$expected" "$runpath"
   done
-  echo "linking_test: $program: NEEDED $needed, BIND_NOW, RUNPATH $runpath"
-done
+}
+
+safe_runpath() {
+  local entry entries
+  IFS=: read -ra entries <<<"$1:"  # the extra colon keeps a trailing empty entry
+  [ -n "$1" ] && for entry in "${entries[@]}"; do [[ $entry == /* || $entry == '$ORIGIN'?(/*) ]] || return 1; done
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+  set -euo pipefail
+  source "$(dirname "$0")/lib.sh"
+  check_linking "$@"
+  summary
+fi

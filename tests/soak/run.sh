@@ -14,25 +14,14 @@
 # flock /tmp/minute-trigger-cpu.lock.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
+source tests/lib.sh
 
-hours=6 rate=30 phases=(idle loaded) sched=()
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --hours) hours=$2; shift 2 ;;
-    --rate) rate=$2; shift 2 ;;
-    --only) phases=("$2"); shift 2 ;;
-    --sched) read -ra sched <<<"$2"; shift 2 ;;
-    *) echo "usage: tests/soak/run.sh [--hours H] [--rate R] [--only idle|loaded] [--sched 'CMD...']" >&2; exit 2 ;;
-  esac
-done
-[ ${#sched[@]} -gt 0 ] || read -ra sched <<<"$(scripts/service-sched.sh)"
+hours=6 rate=30 only= sched=(service)
+options "tests/soak/run.sh [--hours H] [--rate R] [--only idle|loaded] [--sched 'CMD...']" hours rate only -- "$@"
+read -ra phases <<<"${only:-idle loaded}"
 
-scripts/need.sh g++ cmake make libfaketime stress-ng coreutils
-build=build-soak
-echo "soak: building into $build/"
-cmake -S . -B $build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build $build -j"$(nproc)" >/dev/null
-faketime=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -n1)
+need g++ cmake make libfaketime stress-ng coreutils
+build=build-soak && release_build soak $build
 
 # Simulated time starts 10 s before 21:00 on New Year's Eve, so the soak
 # crosses a day, a month and a year; the program is stopped 30 simulated
@@ -41,17 +30,13 @@ start=1798750790  # 2026-12-31T20:59:50Z
 minutes=$((hours * 60 + 1))
 seconds=$(awk -v s=$((10 + (minutes - 1) * 60 + 30)) -v r="$rate" 'BEGIN { printf "%.3f", s / r }')
 
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; }
-trap cleanup EXIT
-failed=0
+bad=0
 for phase in "${phases[@]}"; do
   out=$build/$phase
   rm -rf "$out" && mkdir -p "$out"
   prefix=()
   if [ "$phase" = loaded ]; then
-    stress-ng --cpu "$(nproc)" --quiet &
-    pids+=($!)
+    background stress-ng --cpu "$(nproc)" --quiet
     prefix=("${sched[@]}")
     echo "soak: loaded: stress-ng on all $(nproc) cores; program under: ${prefix[*]:-default scheduling}"
   fi
@@ -61,31 +46,29 @@ for phase in "${phases[@]}"; do
   pid=$!
   sleep "$seconds"
   kill "$pid" && wait "$pid" 2>/dev/null || true
-  [ "$phase" = loaded ] && kill "${pids[-1]}"
+  [ "$phase" = loaded ] && kill "${background_pids[-1]}"
 
   seq $((start + 10)) 60 $((start + 10 + (minutes - 1) * 60)) | sed 's/^/@/' |
     date -u -f - +%Y-%m-%dT%H:%M >"$out/minutes.txt"
   printed=$(grep -c '^Trigger:' "$out/stdout.txt" || true)
-  # Lateness is read in simulated time; divided by the rate it is what the
-  # same delay on the real clock would have been.
-  awk -v rate="$rate" -v phase="$phase" -v printed="$printed" '
+  device_log "$out/device.log" | awk -v phase="$phase" -v printed="$printed" -v late="$out/late.ns" '
     FILENAME ~ /minutes/ { want[$1] = 1; minutes++; next }
-    $2 == "trigger" {
-      m = substr($1, 1, 16); triggers++; n[m]++
-      if (substr($1, 17, 3) != ":00") off++
-      else late[++k] = substr($1, 21, 9) / 1e6
-    }
+    $4 == "trigger" { triggers++; n[$1]++; if ($2 != "00") off++; else print $3 + 0 >late }
     END {
       for (m in want) { if (m in n) seen++; else missed++ }
       for (m in n) if (n[m] > 1) doubled++
-      for (i = 2; i <= k; i++) { v = late[i]; j = i - 1; while (j > 0 && late[j] > v) { late[j + 1] = late[j]; j-- } late[j + 1] = v }
-      r = int(0.99 * k); if (r < 0.99 * k) r++
       printf "soak: %s: minutes %d, seen %d, triggers %d (printed %d), missed %d, doubled %d, outside second 0 %d\n",
         phase, minutes, seen, triggers, printed, missed + 0, doubled + 0, off + 0
-      if (k) printf "soak: %s: lateness (simulated ms) median %.3f, p99 %.3f, max %.3f; max on a real clock %.0f us\n",
-        phase, late[int((k + 1) / 2)], late[r], late[k], late[k] / rate * 1000
       exit (missed + doubled + off > 0 || triggers != printed)
-    }' "$out/minutes.txt" "$out/device.log" || failed=1
+    }' "$out/minutes.txt" - || bad=1
+  # Lateness is read in simulated time; divided by the rate it is what the
+  # same delay on the real clock would have been.
+  if [ -s "$out/late.ns" ]; then
+    read -r _ median p99 max _ <<<"$(stats "$out/late.ns")"
+    awk -v p="$phase" -v m="$median" -v q="$p99" -v x="$max" -v r="$rate" 'BEGIN {
+      printf "soak: %s: lateness (simulated ms) median %.3f, p99 %.3f, max %.3f; max on a real clock %.0f us\n",
+        p, m / 1000, q / 1000, x / 1000, x / r }'
+  fi
 done
-[ $failed = 0 ] && echo "soak: passed" || echo "soak: FAILED (logs in $build/)"
-exit $failed
+[ $bad = 0 ] && echo "soak: passed" || echo "soak: FAILED (logs in $build/)"
+exit $bad

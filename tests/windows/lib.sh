@@ -1,53 +1,61 @@
-# Helpers of the Windows tests, sourced by tests/windows/test.sh.
-
-passed=0
-failed=0
-skipped=0
-# check NAME COMMAND...: one test, passing when COMMAND succeeds.
-check() {
-  local name=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-    echo "ok: $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL: $name"
-  fi
-}
-# skip NAME WHY: a case that cannot run on this machine, counted and named.
-skip() {
-  skipped=$((skipped + 1))
-  echo "SKIPPED: $1: $2"
-}
-# same EXPECTED ACTUAL: equal strings; shows both when not.
-same() {
-  [ "$1" = "$2" ] && return 0
-  printf '  expected: %q\n  actual:   %q\n' "$1" "$2"
-  return 1
-}
-# bytes EXPECTED FILE: FILE holds exactly the bytes EXPECTED.
-bytes() { same "$1" "$(cat "$2" 2>/dev/null; echo .)"; }
+# shellcheck shell=bash
+# What the Windows tests add to tests/lib.sh; sourced by tests/windows/test.sh.
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine maps / to drive Z:
 
-# What a Windows file says, read with the objdump of its own architecture
-# ($objdump, set by the caller).
+# What a Windows file says. One objdump and one nm read PE32 and PE32+ alike,
+# so no check depends on being handed the right one.
+pe_objdump() { x86_64-w64-mingw32-objdump "$@"; }
+pe_nm() { x86_64-w64-mingw32-nm "$@"; }
 # imports DLL FILE: the members FILE imports from DLL, one a line ("7 <none>"
-# for ordinal 7, imported without a name).
+# for ordinal 7, imported without a name); fails if there are none.
 imports() {
-  "$objdump" -p "$2" |
-    awk -v dll="$1" '/DLL Name:/ { on = tolower($3) == tolower(dll); next }
+  pe_objdump -p "$2" |
+    awk -v dll="$1" '/DLL Name:/ { on = tolower($3) == tolower(dll); found = found || on; next }
                      on && NF == 0 { on = 0 }
-                     on && $1 ~ /^[0-9a-f]+$/ { print $2 + 0, $3 }'
+                     on && $1 ~ /^[0-9a-f]+$/ { print $2 + 0, $3 }
+                     END { exit !found }'
 }
-imported_dlls() {
-  "$objdump" -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '
-}
+# imports_none_of DLL REGEX FILE: FILE imports from DLL, nothing matching REGEX.
+imports_none_of() { local list; list=$(imports "$1" "$3") && ! grep -E "$2" <<<"$list"; }
+imported_dlls() { pe_objdump -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '; }
 exported_ordinals() {
-  "$objdump" -p "$1" |
+  pe_objdump -p "$1" |
     awk '/^Export Address Table -- Ordinal Base/ { on = 1; next } on && NF == 0 { on = 0 }
          on && /\+base\[/ { sub(/.*\+base\[ */, ""); sub(/\].*/, ""); print }' | tr '\n' ' '
 }
 
-# calls LOG: the simulator's log without its time stamps, calls joined by |.
-calls() { sed -E 's/^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}\.[0-9]{9}Z //' "$1" 2>/dev/null | paste -sd'|'; }
+# wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path,
+# or Wine's own, such as cmd) under the set's loader ($wine), from $tmp, with
+# no input and the VARs set; returns its exit status. -p PREFIX: the Wine
+# prefix (default $WINEPREFIX); -d DIR: where AWG10K.dll is found (WINEPATH),
+# never beside the program; -o NAME: output to $tmp/NAME.out, standard error
+# to NAME.err; -t SECONDS: the time limit (120); -b: in the background, no
+# limit, its process in wine_pid; -c: in a console, on a pseudo-terminal as
+# in a Command Prompt's window; -w 'CMD': Wine under CMD (strace ...).
+wine_run() {
+  local prefix=$WINEPREFIX out=/dev/null err=/dev/null limit=120 bg= console= vars=() through=() cmd
+  while :; do
+    case $1 in
+      -p) prefix=$2 ;;
+      -d) vars+=("WINEPATH=$(winpath "$2")") ;;
+      -o) out=$tmp/$2.out err=$tmp/$2.err ;;
+      -t) limit=$2 ;;
+      -w) read -ra through <<<"$2" ;;
+      -b | -c) [ "$1" = -b ] && bg=yes || console=yes; shift; continue ;;
+      *) break ;;
+    esac
+    shift 2
+  done
+  while [[ $1 == *=* ]]; do vars+=("$1"); shift; done
+  cmd=(env WINEPREFIX="$prefix" "${vars[@]}" "${through[@]}" "$wine" "$@")
+  [ -z "$console" ] || cmd=(script -qec "$(printf '%q ' "${cmd[@]}")" /dev/null)
+  [ -n "$bg" ] || cmd=(timeout "$limit" "${cmd[@]}")
+  (cd "$tmp" && exec "${cmd[@]}" </dev/null >"$out" 2>"$err") &
+  wine_pid=$!
+  [ -n "$bg" ] || wait $wine_pid
+}
+
+# The programs' output is in text mode, as on the lab PC: each \n as \r\n.
+banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
+# trigger_line VAR EPOCH: sets VAR to the line for the minute from EPOCH.
+trigger_line() { printf -v "$1" 'Trigger: %s  \r\n' "$(date -u -d "@$2" '+%Y%m%d %H:%M:00')"; }

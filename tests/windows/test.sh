@@ -1,42 +1,27 @@
 #!/usr/bin/env bash
 # Tests the Windows build: cross-builds it (scripts/build-windows.sh, and the
 # simulated AWG10K.dll once more in cdecl), checks what the files import and
-# export (files.sh), runs the call helper under qemu (qemu.sh), then runs the
-# programs under Wine (wine.sh):
-#   - call_stress.exe and warmth_check.exe against each simulated DLL;
-#   - minute-trigger.exe: every start-up failure, a failed and a real start
-#     in a console, and a real start with its trigger at a UTC minute;
-#   - run-minute-trigger.cmd under Wine's cmd, with a device that is not
-#     there at first;
-#   - minute-trigger-precise.exe: a real start with its trigger.
-#
+# export (files.sh), runs the call helper under qemu (qemu.sh), then the
+# programs, the launcher and the tasks under Wine (wine.sh).
 #   tests/windows/test.sh [--arch i686|x86_64]
-#
 # i686 runs the shipped 32-bit files under 32-bit Wine, against a stdcall and
-# a cdecl DLL. Wine's 32-bit loader is a 32-bit Linux program, which a kernel
-# with 32-bit support turned off (ia32_emulation=off) cannot start; there the
-# default is x86_64: the same sources built for 64-bit Windows (a twin for
-# these tests only, never shipped) under 64-bit Wine, against the one DLL
-# that x86-64's one calling convention allows. Either way the 32-bit files
-# are checked and the call helper runs under qemu.
-# The real starts run two at a time, both waiting for the same minute: each
-# spins a core, and two is all this machine's cores allow without making
-# them late. Up to two minutes in all. Works with no display and no standard
-# input. Ends with "N passed, M failed"; exits non-zero on a failure.
+# a cdecl DLL; the default where the kernel cannot start Wine's 32-bit loader
+# is x86_64: a twin built for 64-bit Windows (for these tests, never shipped)
+# under 64-bit Wine, against the one DLL its one convention allows. Either way
+# the 32-bit files are checked and the call helper runs under qemu. The real
+# starts run two at a time, both for one minute (two spinning cores are all a
+# small machine has), up to two minutes in all. Needs no display and no input.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 export LC_ALL=C
+source tests/lib.sh
+source tests/windows/lib.sh
 
 arch=
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --arch) arch=$2; shift 2 ;;
-    *) echo "usage: tests/windows/test.sh [--arch i686|x86_64]" >&2; exit 2 ;;
-  esac
-done
+options "tests/windows/test.sh [--arch i686|x86_64]" arch -- "$@"
 case "$arch" in '' | i686 | x86_64) ;; *) echo "test-windows: --arch is i686 or x86_64, not $arch" >&2; exit 2 ;; esac
 
-scripts/need.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 wine32:i386 \
+need g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 wine32:i386 \
   g++-i686-linux-gnu qemu-user bsdutils libxml2-utils strace
 why_not_32bit="the x86_64 set was asked for"
 if [ -z "$arch" ]; then
@@ -49,24 +34,13 @@ if [ -z "$arch" ]; then
   fi
 fi
 echo "test-windows: the $arch set runs under Wine"
-
-source tests/windows/lib.sh
-tmp=$(mktemp -d)
 prefixes=()
-watch_pid=
-cleanup() {
-  local p
-  [ -z "$watch_pid" ] || kill "$watch_pid" 2>/dev/null || true
-  for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
+end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done; }
+on_exit=end_wine
 
 # --- cross builds ------------------------------------------------------------
-win=build-test-windows
-cdecl=build-test-windows-cdecl
-win64=build-test-windows-x86_64
-build_failed() { echo "test-windows: a build failed"; echo "$passed passed, $((failed + 1)) failed"; exit 1; }
+win=build-test-windows cdecl=build-test-windows-cdecl win64=build-test-windows-x86_64
+build_failed() { check "the cross builds" false; summary || exit 1; }
 {
   BUILD_DIR=$win scripts/build-windows.sh &&
     echo "test-windows: building $win/call_stress.exe, probe.exe and warmth_check.exe" &&
@@ -112,5 +86,4 @@ else
 fi
 source tests/windows/wine.sh
 
-echo "$passed passed, $failed failed, $skipped skipped"
-[ "$failed" -eq 0 ]
+summary

@@ -1,20 +1,13 @@
-# The Windows programs run under Wine, in the set test.sh chose: the shipped
-# 32-bit files under 32-bit Wine, or the x86-64 twin under 64-bit Wine. The
-# simulated DLL is found through WINEPATH in its build folder, never beside
-# the program. Sourced by tests/windows/test.sh, which sets:
-#   wine        the Wine loader of the set
-#   programs    the folder of minute-trigger.exe and minute-trigger-precise.exe
-#   launcher    run-minute-trigger.cmd, with CR LF line ends
-#   stress      call_stress.exe; probe: probe.exe (tests/windows/probe.cpp);
-#   warmth      warmth_check.exe
-#   variants    the simulated DLLs to run against, each a key of sim[]
+# The Windows programs run under Wine, in the set test.sh chose (its wine,
+# programs, launcher, stress, probe, warmth and variants: the keys of sim[]
+# to run against). Sourced by tests/windows/test.sh.
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 export WINEPREFIX=$tmp/prefix
 echo "test-windows: making a $WINEARCH Wine prefix in $WINEPREFIX"
 prefixes+=("$WINEPREFIX")
-timeout 300 "$wine" wineboot --init </dev/null >"$tmp/wineboot.out" 2>&1
+wine_run -t 300 wineboot --init
 timeout 300 wineserver -w
 # Wine's relay trace, for the runs started with WINEDEBUG=+relay: the calls
 # into Windows that the real starts are checked for, made by the programs
@@ -22,9 +15,8 @@ timeout 300 wineserver -w
 relay_key='HKCU\Software\Wine\Debug'
 relay_calls="SetThreadExecutionState;SetProcessInformation;GetProcAddress;LoadLibraryA;LoadLibraryW;LoadLibraryExA"
 relay_calls+=";LoadLibraryExW;CreateProcessW"
-timeout 120 "$wine" reg add "$relay_key" /v RelayInclude /t REG_SZ /d "$relay_calls" /f >/dev/null 2>&1
-timeout 120 "$wine" reg add "$relay_key" /v RelayFromInclude /t REG_SZ \
-  /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f >/dev/null 2>&1
+wine_run reg add "$relay_key" /v RelayInclude /t REG_SZ /d "$relay_calls" /f
+wine_run reg add "$relay_key" /v RelayFromInclude /t REG_SZ /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f
 timeout 300 wineserver -w
 # The launcher runs in a prefix of its own, so ending it ends nothing else.
 launch_prefix=$tmp/launch-prefix
@@ -32,36 +24,32 @@ cp -a "$WINEPREFIX" "$launch_prefix"
 prefixes+=("$launch_prefix")
 wineserver -p  # stays up between the runs below; cleanup ends it
 
-path='C:\Qmx\ZPR\samples\lorvex_20Hz_60sec_length.zpr'
-count_ok="count devices=1 status=0"
-opened="open id=1 status=0"
-loaded="$count_ok|$opened|load id=1 path=$path status=0"
-first=${variants[0]}
+path='C:\Qmx\ZPR\samples\lorvex_20Hz_60sec_length.zpr' count_ok="count devices=1 status=0" opened="open id=1 status=0"
+loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
 
 # The launcher, first: its device is missing until the directory of the
 # simulator's log exists (a log it cannot open makes the simulated count
 # fail), so its first starts fail while the checks below run.
-launch_dir=$tmp/launch
-gate=$tmp/launch-gate
+launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
 cp "$programs/minute-trigger.exe" "$launcher" "$launch_dir/"
-launch_log=$launch_dir/minute-trigger.log
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
-(cd "$tmp" && WINEPREFIX=$launch_prefix WINEPATH="$(winpath "${sim[$first]}")" \
-   AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" \
-   exec "$wine" cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")" </dev/null >"$tmp/launch.out" 2>&1) &
-launch_pid=$!
-# Notes, in ms, when each failed start's line reaches the launcher's log.
-failure_times_file=$tmp/launch-failures
-: >"$failure_times_file"
-(n=0; while :; do
-   m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
-   while [ "$n" -lt "${m:-0}" ]; do date +%s%3N >>"$failure_times_file"; n=$((n + 1)); done
-   sleep 0.1
- done) &
+wine_run -b -p "$launch_prefix" -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" \
+  cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")"
+launch_pid=$wine_pid
+# Notes, in ms, when each failed start's line reaches the launcher's log;
+# note_failures reads them into failure_times.
+: >"$tmp/launch-failures"
+watch_failures() {
+  local n=0 m
+  while sleep 0.1; do
+    m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
+    for ((; n < ${m:-0}; n++)); do date +%s%3N >>"$tmp/launch-failures"; done
+  done
+}
+background watch_failures
 watch_pid=$!
-failure_times=()
-note_failures() { mapfile -t failure_times <"$failure_times_file"; }
+note_failures() { mapfile -t failure_times <"$tmp/launch-failures"; }
 
 # --- the calls and the start-up failures ---------------------------------------
 [ "$WINEARCH" = win64 ] &&
@@ -71,9 +59,8 @@ note_failures() { mapfile -t failure_times <"$failure_times_file"; }
 # the end of what it printed, and returns its status.
 against() {
   local status=0
-  (cd "$tmp" && WINEPATH="$(winpath "$1")" timeout 900 "$wine" "$2" </dev/null >"$tmp/check.out" 2>&1) || status=$?
-  echo "test-windows: $(tr -d '\r' <"$tmp/check.out" | tail -n 3)"
-  note_failures
+  wine_run -d "$1" -t 900 -o check "$2" || status=$?
+  echo "test-windows: $(cat "$tmp/check.out" "$tmp/check.err" | tr -d '\r' | tail -n 3)"
   return $status
 }
 for v in "${variants[@]}"; do
@@ -82,18 +69,15 @@ for v in "${variants[@]}"; do
     against "${sim[$v]}" "$warmth"
 done
 
-out=$tmp/stdout
 log=$tmp/sim.log
 for v in "${variants[@]}"; do
   while IFS=';' read -r var text expected_calls; do
-    status=0
-    rm -f "$log"
-    (cd "$tmp" && env WINEPATH="$(winpath "${sim[$v]}")" AWG10K_SIM_LOG="$(winpath "$log")" "$var" \
-       timeout 120 "$wine" "$programs/minute-trigger.exe" </dev/null >"$out" 2>"$tmp/stderr") || status=$?
-    check "$v DLL, $var: prints exactly \"$text\"" bytes "$text." "$out"
+    status=0; rm -f "$log"
+    wine_run -d "${sim[$v]}" -o start-up AWG10K_SIM_LOG="$(winpath "$log")" "$var" "$programs/minute-trigger.exe" ||
+      status=$?
+    check "$v DLL, $var: prints exactly \"$text\"" bytes "$text." "$tmp/start-up.out"
     check "$v DLL, $var: exit status 1" same 1 "$status"
     check "$v DLL, $var: the simulator's log" same "$expected_calls" "$(calls "$log")"
-    note_failures
   done <<EOF
 AWG10K_SIM_FAIL=count;AWG10K_GetNumberOfDevices() Error;count devices=1 status=-1
 AWG10K_SIM_DEVICES=0;DeviceNumber=0;count devices=0 status=0
@@ -108,14 +92,12 @@ done
 # program's place: the probe notes its priority class, and start.exe's call
 # to start it shows in the relay trace what it was asked for.
 echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
-locked=$tmp/locked
+locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
 mkdir -p "$locked/minute-trigger.log"
 cp "$launcher" "$locked/"
-fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
 rm -f "$fallback_log"
-(cd "$tmp" && WINEDEBUG=+relay exec "$wine" cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")" \
-   </dev/null >"$tmp/locked.out" 2>"$tmp/locked.err") &
-locked_pid=$!
+wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")"
+locked_pid=$wine_pid
 for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
 wineserver -k 2>/dev/null || true
 wait $locked_pid 2>/dev/null || true
@@ -137,8 +119,7 @@ check "launcher: starts the program at high priority, never realtime" \
 # Wine's schtasks reads a task's XML and keeps the settings it understood.
 for kind in logon boot; do
   stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
-  timeout 120 "$wine" schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f \
-    </dev/null >"$tmp/schtasks.out" 2>&1 || true
+  wine_run schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f || true
   check "task for $kind: Wine's schtasks imports it, with its settings" \
     same "PT0S false false IgnoreNew 4" \
     "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
@@ -146,20 +127,15 @@ for kind in logon boot; do
 done
 
 # --- in a console ----------------------------------------------------------------
-# With standard input on a pseudo-terminal, Wine gives the programs a console,
-# as a Command Prompt's window would, and everything cmd starts shares it.
-# probe.exe writes that console's input mode to a file at the points the
-# batch file below chooses.
-# in_console NAME LINE...: runs a batch file of LINEs under Wine's cmd with a
-# console, the simulator logging to $tmp/NAME.sim; sets modes to the modes
-# it wrote, one a line.
+# in_console NAME LINE...: runs a batch file of LINEs under Wine's cmd in a
+# console (wine_run -c), which everything cmd starts shares, the simulator
+# logging to $tmp/NAME.sim; sets modes to the console input modes probe.exe
+# wrote at the points the LINEs choose, one a line.
 in_console() {
   local name=$1 batch=$tmp/$1.cmd line
   shift
   { echo "@echo off"; for line in "$@"; do echo "$line"; done; } | sed 's/$/\r/' >"$batch"
-  (cd "$tmp" && WINEPATH="$(winpath "${sim[$first]}")" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" \
-     timeout 120 script -qec "$(printf '%q cmd /c %q' "$wine" "$(winpath "$batch")")" /dev/null \
-     </dev/null >"$tmp/$name.tty" 2>&1) || true
+  wine_run -c -d "${sim[$first]}" -o "$name" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" cmd /c "$(winpath "$batch")" || true
   modes=$(tr -d '\r' <"$tmp/$name.modes" 2>/dev/null | awk '{ print $2 }' || true)
 }
 quick_edit=0x40 extended_flags=0x80
@@ -174,19 +150,20 @@ before=$(sed -n 1p <<<"$modes") after=$(sed -n 2p <<<"$modes")
 echo "test-windows: console input mode before $before, after $after"
 check "console: QuickEdit is on before the program starts (else the cases below prove nothing)" \
   has $quick_edit "$before"
-check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.tty"
+check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.out"
 check "console: a failed start leaves the console's mode, QuickEdit with it, as it found it" same "$before" "$after"
 
 # A real start, its mode read while the loop runs: once the device is loaded
 # and the program has had a second more, this side lets the batch file go on.
 # (Wine's findstr cannot search the log from there.)
 echo "test-windows: a real start in a console, its mode read while the loop runs"
-(until grep -q 'load id=1' "$tmp/running.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/running.go") &
+let_batch_go() { until grep -q 'load id=1' "$tmp/running.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/running.go"; }
+background let_batch_go
 in_console running "start \"\" /b \"$(winpath "$programs/minute-trigger.exe")\"" \
   ":wait" "ping -n 2 127.0.0.1 > nul" "if not exist \"$(winpath "$tmp/running.go")\" goto wait" \
   "$(probe_line running)" "taskkill /f /im minute-trigger.exe > nul"
 # Should the batch file have stopped short, the program must not spin on.
-timeout 60 "$wine" taskkill /f /im minute-trigger.exe >/dev/null 2>&1 || true
+wine_run -t 60 taskkill /f /im minute-trigger.exe || true
 echo "test-windows: console input mode while the loop runs: $modes"
 check "console: while the loop runs, QuickEdit is off" lacks $quick_edit "$modes"
 check "console: while the loop runs, the extended flags are set, without which QuickEdit stays as it was" \
@@ -198,23 +175,16 @@ check "console: while the loop runs, the extended flags are set, without which Q
 # minute (Wine takes a while to start a program), and sets boundary to that
 # minute, in seconds since 1970.
 next_minute_run() {
-  while s=$((10#$(date -u +%S))); [ "$s" -gt "$1" ] || [ "$s" -lt 2 ]; do
-    note_failures
-    sleep 0.5
-  done
+  while s=$((10#$(date -u +%S))); [ "$s" -gt "$1" ] || [ "$s" -lt 2 ]; do sleep 0.5; done
   boundary=$((($(date -u +%s) / 60 + 1) * 60))
 }
 declare -A pid=()
-# start NAME EXE DLL_DIR: starts EXE for a real run, its files in $tmp/NAME.*.
-# Each run's relay trace goes to $tmp/NAME.err, beside its standard error.
-# [PREFIX...] runs Wine under that command (strace).
+# start NAME EXE DLL_DIR [OPTION...]: starts EXE for a real run, its files
+# in $tmp/NAME.*: its relay trace in NAME.err, beside its standard error.
 start() {
-  local name=$1 exe=$2 dlls=$3
-  shift 3
-  rm -f "$tmp/$name".*
-  (cd "$tmp" && WINEPATH="$(winpath "$dlls")" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" WINEDEBUG=+relay \
-     exec "$@" "$wine" "$exe" </dev/null >"$tmp/$name.out" 2>"$tmp/$name.err") &
-  pid[$name]=$!
+  rm -f "$tmp/$1".*
+  wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" WINEDEBUG=+relay "$2"
+  pid[$1]=$wine_pid
 }
 # check_loop_undisturbed WHAT ERR: what the program asked of Windows once
 # started, from its relay trace.
@@ -245,36 +215,28 @@ one_write() {
 # the minute; notes which were there while their program ran.
 declare -A in_time=()
 wait_for_lines() {
-  local f done_all
-  local until=$((boundary + 15))
-  while [ "$(date -u +%s)" -lt $until ]; do
-    done_all=yes
+  local f missing=1
+  while ((missing)) && [ "$(date -u +%s)" -lt $((boundary + 15)) ]; do
+    sleep 0.05; missing=0
     for f in "$@"; do
-      if [ -z "${in_time[$f]:-}" ] && grep -q 'Trigger:' "$f" 2>/dev/null; then in_time[$f]=yes; fi
-      [ -n "${in_time[$f]:-}" ] || done_all=no
+      [ -n "${in_time[$f]:-}" ] || { grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes; } || missing=1
     done
-    note_failures
-    [ $done_all = yes ] && break
-    sleep 0.05
   done
 }
 stop() { kill "${pid[$1]}" 2>/dev/null || true; wait "${pid[$1]}" 2>/dev/null || true; }
-# stdout is in text mode, as on the lab PC: the C runtime writes each \n as \r\n.
-banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
 # check_trigger NAME WHAT STDOUT SIMLOG: the banner and trigger line, and the
 # device triggered in second 0, within the limit.
 check_trigger() {
-  local name=$1 what=$2 stdout=$3 simlog=$4 stamp late_ns=999999999
-  local line="Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+  local name=$1 what=$2 stdout=$3 simlog=$4 minute= second= ns= line
+  trigger_line line $boundary
   check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$stdout"
   check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$stdout]:-no}"
   check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$simlog")"
-  stamp=$(grep -m1 ' trigger ' "$simlog" 2>/dev/null | cut -d' ' -f1 || true)
+  read -r minute second ns _ < <(device_log "$simlog" | awk '$4 == "trigger"' | head -n1) || true
   check "$what: the trigger logged in second 0 of $(date -u -d @$boundary +%H:%M)" \
-    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M:00)" "${stamp:0:19}"
-  [[ $stamp =~ \.([0-9]{9})Z$ ]] && late_ns=$((10#${BASH_REMATCH[1]}))
-  echo "test-windows: $name: the trigger came $(printf '%d.%03d' $((late_ns / 1000000)) $((late_ns / 1000 % 1000))) ms after the minute"
-  check "$what: the trigger within 5 ms of the minute" test "$late_ns" -lt 5000000
+    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M) 00" "$minute $second"
+  echo "test-windows: $name: the trigger came $(awk -v ns="${ns:-999999999}" 'BEGIN { printf "%.3f", ns / 1e6 }') ms after the minute"
+  check "$what: the trigger within 5 ms of the minute" test "$((10#${ns:-999999999}))" -lt 5000000
 }
 
 # The launcher's device appears; its program and the precise one share a minute.
@@ -283,13 +245,9 @@ for ((i = 0; i < 400; i++)); do note_failures; [ ${#failure_times[@]} -ge 2 ] &&
 next_minute_run 35
 note_failures
 check "launcher: at least two failed starts before the device was there" test ${#failure_times[@]} -ge 2
-gaps_ok=yes
-for ((i = 1; i < ${#failure_times[@]}; i++)); do
-  gap=$((failure_times[i] - failure_times[i - 1]))
-  echo "test-windows: launcher: a failed start $gap ms after the one before"
-  [ $gap -ge 9500 ] || gaps_ok=no
-done
-check "launcher: starts again no sooner than 10 s after each end" same yes $gaps_ok
+gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
+echo "test-windows: launcher: each failed start this many ms after the one before:" $gaps
+check "launcher: starts again no sooner than 10 s after each end" same "" "$(awk '$1 < 9500' <<<"$gaps")"
 mkdir -p "$gate"
 echo "test-windows: the launcher's device is there; the precise program starts too, both for $(date -u -d @$boundary +%T)"
 start precise "$programs/minute-trigger-precise.exe" "${sim[$first]}"
@@ -311,7 +269,7 @@ failure="${complaint}AWG10K_GetNumberOfDevices() Error"$'\r\n'"minute-trigger.ex
 expected=""
 note_failures
 for ((i = 0; i < ${#failure_times[@]}; i++)); do expected+=$failure; done
-line="Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+trigger_line line $boundary
 sed -E 's/^.* (minute-trigger\.exe ended with exit code [0-9]+); starting it again in 10 s(\r?)$/\1\2/' \
   "$tmp/launch.snapshot" >"$tmp/launch.log" 2>/dev/null || true
 check "launcher: the log holds each failed start, then the banner and the trigger line" \
@@ -324,15 +282,11 @@ next_minute_run 51
 echo "test-windows: minute-trigger.exe against the ${variants[*]} DLL, for $(date -u -d @$boundary +%T)"
 # The first also under strace, which shows each line's writes as Wine's
 # runtime makes them; only writes stop the program there.
-outs=()
-traced=$first
+outs=() traced=$first
 for v in "${variants[@]}"; do
-  if [ "$v" = "$traced" ]; then
-    start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" \
-      strace -f -qq --seccomp-bpf -e trace=write -s 256 -o "$tmp/$v.strace"
-  else
-    start "$v" "$programs/minute-trigger.exe" "${sim[$v]}"
-  fi
+  through=()
+  [ "$v" != "$traced" ] || through=(-w "strace -f -qq --seccomp-bpf -e trace=write -s 256 -o $tmp/$v.strace")
+  start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" "${through[@]}"
   outs+=("$tmp/$v.out")
 done
 wait_for_lines "${outs[@]}"
@@ -345,5 +299,5 @@ for v in "${variants[@]}"; do
   check_loop_undisturbed "$v DLL, real start" "$tmp/$v.err"
 done
 one_write "$traced DLL, real start: the banner left in one write" "$tmp/$traced.strace" "$banner"
-one_write "$traced DLL, real start: the trigger line left in one write" "$tmp/$traced.strace" \
-  "Trigger: $(date -u -d @$boundary '+%Y%m%d %H:%M:00')  "$'\r\n'
+trigger_line line $boundary
+one_write "$traced DLL, real start: the trigger line left in one write" "$tmp/$traced.strace" "$line"

@@ -1,0 +1,129 @@
+# shellcheck shell=bash
+# What every shell test shares (tests/*.sh, tests/windows/*.sh), and with them
+# the soak and the benchmark; sourced under set -euo pipefail. A test prints
+# "ok: NAME" or "FAIL: NAME" a check (SKIPPED: one that cannot run here) and
+# "N passed, M failed, K skipped" last, and exits non-zero on a failure.
+passed=0 failed=0 skipped=0 summarised= on_exit= background_pids=()
+tmp=$(mktemp -d)
+harness_pid=$BASHPID
+# What the tools leave in the temporary folder (the compiler's cc* files,
+# Wine's server folders) goes with $tmp; need.sh keeps its log where it was.
+outer_tmpdir=${TMPDIR:-/tmp}
+export TMPDIR=$tmp
+need() { TMPDIR=$outer_tmpdir scripts/need.sh "$@"; }
+# on_exit: a command of the script's own, run first. Bash may run the trap
+# in a subshell that a fatal error ends: only the script itself cleans up.
+finish() {
+  local status=$? pid
+  [ "$BASHPID" = "$harness_pid" ] || return $status
+  if [ -z "$summarised" ] && [ "$status" -ne 0 ] && [ $((passed + failed + skipped)) -gt 0 ]; then
+    check "the test ran to its end (it stopped with exit status $status)" false
+    echo "$passed passed, $failed failed, $skipped skipped"
+  fi
+  $on_exit
+  for pid in "${background_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$tmp"
+}
+trap finish EXIT
+# background COMMAND...: runs COMMAND alongside, ended with the script.
+background() { "$@" & background_pids+=($!); }
+
+# Standard error goes to a file, and from there where it went before, so that
+# an unset variable is seen wherever the harness hit it: in a check's command,
+# in the arguments made for it, in a pipeline's subshell.
+stderr_log=$tmp/stderr stderr_seen=0
+: >"$stderr_log"
+tail -s 0.1 -n +1 -f --pid="$harness_pid" "$stderr_log" >&2 &
+exec 2>>"$stderr_log"
+# harness_errors: sets errors to those hit since it last looked.
+harness_errors() {
+  local size
+  size=$(stat -c %s "$stderr_log")
+  errors=$(tail -c +$((stderr_seen + 1)) "$stderr_log" | head -c $((size - stderr_seen)) | grep ': unbound variable$' || true)
+  stderr_seen=$size
+}
+
+# check NAME COMMAND...: one check, passing when COMMAND succeeds and the
+# harness hit no unset variable on the way, whatever COMMAND's status says.
+check() {
+  local name=$1 status=0 errors
+  shift
+  "$@" || status=$?
+  harness_errors
+  [ -z "$errors" ] || { name+=" (the harness: ${errors%%$'\n'*})" status=1; }
+  if [ $status -eq 0 ]; then passed=$((passed + 1)); echo "ok: $name"; else failed=$((failed + 1)); echo "FAIL: $name"; fi
+}
+# skip NAME WHY: a check that cannot run on this machine, counted and named.
+skip() { skipped=$((skipped + 1)); echo "SKIPPED: $1: $2"; }
+summary() {
+  local errors
+  harness_errors
+  [ -z "$errors" ] || check "the harness: ${errors//$'\n'/; }" false
+  summarised=yes
+  echo "$passed passed, $failed failed, $skipped skipped"
+  [ "$failed" -eq 0 ]
+}
+# same EXPECTED ACTUAL: equal strings; shows both when not.
+same() {
+  [ "$1" = "$2" ] && return 0
+  printf '  expected: %q\n  actual:   %q\n' "$1" "$2"
+  return 1
+}
+fails() { ! "$@"; }
+# bytes EXPECTED FILE: FILE holds exactly the bytes EXPECTED.
+bytes() { same "$1" "$(cat "$2" 2>/dev/null; echo .)"; }
+# run [-t SECONDS] COMMAND...: COMMAND with no input and a time limit (120 s
+# unless given); its status in rc, its output in out, its standard error in err.
+run() {
+  local limit=120
+  if [ "$1" = -t ]; then limit=$2; shift 2; fi
+  rc=0
+  timeout "$limit" "$@" </dev/null >"$tmp/out" 2>"$tmp/err" || rc=$?
+  out=$(cat "$tmp/out") err=$(cat "$tmp/err")
+}
+
+# device_log LOG: the simulated device's calls, one a line, as "MINUTE SECOND
+# NS CALL ARGS... status=N" (MINUTE as 2026-12-08T10:01), any other line as
+# "? ? ? LINE"; nothing for a missing log.
+device_log() {
+  sed -E 's/^([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}):([0-9]{2})\.([0-9]{9})Z /\1 \2 \3 /; t; s/^/? ? ? /' \
+    "$1" 2>/dev/null || true
+}
+# calls LOG: the calls alone, without their times, joined by |.
+calls() { device_log "$1" | cut -d' ' -f4- | paste -sd'|'; }
+# stats FILE: of figures in ns, one a line: the minimum, median, 99th
+# percentile (nearest rank) and maximum in us, and the count.
+stats() {
+  sort -n "$1" | awk '{ v[NR] = $1 / 1000 }
+    END { if (NR == 0) exit 1
+          r = int(0.99 * NR); if (r < 0.99 * NR) r++
+          m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+          printf "%10.2f %10.2f %10.2f %10.2f %6d\n", v[1], m, v[r], v[NR], NR }'
+}
+
+# options USAGE NAME... -- ARG...: sets NAME from "--NAME VALUE" (a NAME
+# ending in ! is a flag, set to 1) and the array sched from "--sched 'CMD...'"
+# ('service': the service's settings); anything else prints USAGE, exits 2.
+options() {
+  local usage=$1 names=() name
+  shift
+  until [ "$1" = -- ]; do names+=("$1"); shift; done; shift
+  while [ $# -gt 0 ]; do
+    for name in "${names[@]}" sched ''; do [ "$1" = "--${name%!}" ] && break; done
+    case $name in
+      '') echo "usage: $usage" >&2; exit 2 ;;
+      *!) printf -v "${name%!}" 1; shift ;;
+      sched) read -ra sched <<<"${2-}"; shift 2 ;;
+      *) printf -v "$name" %s "${2-}"; shift 2 ;;
+    esac
+  done
+  [ "${sched[*]:-}" != service ] || read -ra sched <<<"$(scripts/service-sched.sh)"
+}
+# release_build WHO DIR [CMAKE_ARG...]: the program alone, optimised, into
+# DIR; faketime: the libfaketime to preload.
+release_build() {
+  echo "$1: building into $2/"
+  cmake -S . -B "$2" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "${@:3}" >/dev/null
+  cmake --build "$2" -j"$(nproc)" >/dev/null
+  faketime=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -n1)
+}
