@@ -30,9 +30,9 @@ check_files() {
     # platform code; the run-time trace under Wine shows what it looks up.
     check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp" \
       same "platform/windows.cpp.obj|" \
-      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj awg10k.dir/device/windows/*.obj; do
+      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/*/*.obj; do
            $nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
-         $nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/CMakeFiles/awg10k.dir/device/windows/*.obj | grep LoadLibrary || true)"
+         $nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/*/*.obj | grep LoadLibrary || true)"
   done
   check "$arch minute-trigger: the clock is _ftime64, with _gmtime64, both from msvcrt" \
     same "_ftime64 _gmtime64" "$(imports msvcrt.dll "$programs/minute-trigger.exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
@@ -48,7 +48,7 @@ check_files() {
     entries+="${entries:+ }${p}AWG10K_$entry" slots+=" __imp_${p}AWG10K_$entry"
   done
   # (x86-64 adds a .refptr. pointer of its own for each slot it reads.)
-  local thin=$build/CMakeFiles/awg10k.dir/device/windows/AWG10K_entries.cpp.obj
+  local thin=$build/device/windows/CMakeFiles/awg10k.dir/AWG10K_entries.cpp.obj
   check "$arch: the plain names are the thin functions, which reach the DLL only through the import slots" \
     same "$entries|${p}AWG10K_CallEntry$slots" \
     "$($nm -g --defined-only "$thin" | awk '$3 !~ /^\.refptr\./ { print $3 }' | sort | paste -sd' ')|$($nm -u "$thin" | awk '{ print $2 }' | sort | paste -sd' ')"
@@ -61,7 +61,7 @@ check_files() {
   # Plain i686 has no prefetch instruction, and the compiler drops the hint silently.
   check "$arch: the trigger entry's warming is built in: prefetch instructions" \
     grep -q prefetch <($objdump -d --no-show-raw-insn "$build/minute-trigger.exe" |
-                       awk "/<${p}_Z16WarmTriggerEntryv>:/, /ret/")
+                       awk "/<${p}_Z15WarmTriggerPathv>:/, /ret/")
 }
 
 # What only the shipped 32-bit build has: two conventions, and a distribution.
