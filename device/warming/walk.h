@@ -21,12 +21,11 @@ struct WarmRanges {
 // What the poll keeps warm. Each walk has at least one range.
 struct TriggerWarmth {
     const void *entry;  // the trigger entry's code
-    // Lines warmed every poll: the program's own code the call passes
-    // through first, if any, then the entry's first four lines (its
-    // prologue and first calls).
-    static const int MostLines = 8;
-    const void *line[MostLines];
-    int lines;
+    // The program's own code the call passes through before the entry, if
+    // any: a line of each is warmed every poll, as are the entry's first four.
+    static const int MostOwn = 2;
+    const void *own[MostOwn];
+    int owns;
     WarmRanges library;  // the library that holds the entry
     WarmRanges rest;     // everything else loaded: where the library's calls go on to
 };
@@ -35,13 +34,13 @@ struct TriggerWarmth {
 // and those of the rest, and any code of its own on the way to the entry.
 void FindTriggerRanges(TriggerWarmth *warmth);
 
-// The platform's find, completed: the entry's lines, and the entry itself
-// standing in for a walk that found nothing.
+// The platform's find, with the entry itself standing in for a walk that
+// found nothing.
 TriggerWarmth FindTriggerWarmth();
 
-inline void AddLine(TriggerWarmth *warmth, const void *line)
+inline void AddOwnCode(TriggerWarmth *warmth, const void *code)
 {
-    if (warmth->lines < TriggerWarmth::MostLines) warmth->line[warmth->lines++] = line;
+    if (warmth->owns < TriggerWarmth::MostOwn) warmth->own[warmth->owns++] = code;
 }
 
 // The line holding a range's first byte lies on a page of the range, so it
@@ -83,7 +82,9 @@ inline void Warm(TriggerWarmth &warmth)
     WarmNextLine(warmth.library);
     WarmNextLine(warmth.rest);
     WarmNextLine(warmth.rest);
-    for (int i = 0; i < warmth.lines; ++i) __builtin_prefetch(warmth.line[i]);
+    for (int i = 0; i < warmth.owns; ++i) __builtin_prefetch(warmth.own[i]);
+    // Four lines cover an entry's prologue and its first calls.
+    for (int line = 0; line < 4; ++line) __builtin_prefetch(static_cast<const char *>(warmth.entry) + 64 * line);
 }
 
 #endif

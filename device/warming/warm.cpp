@@ -7,7 +7,6 @@ TriggerWarmth FindTriggerWarmth()
 {
     TriggerWarmth warmth{};
     FindTriggerRanges(&warmth);
-    for (int line = 0; line < 4; ++line) AddLine(&warmth, static_cast<const char *>(warmth.entry) + 64 * line);
     if (warmth.library.ranges == 0) AddRange(&warmth.library, warmth.entry, 4 * 64);
     if (warmth.rest.ranges == 0) AddRange(&warmth.rest, warmth.entry, 4 * 64);
     return warmth;

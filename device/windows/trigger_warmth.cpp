@@ -38,8 +38,8 @@ void AddImage(WarmRanges *walk, const void *module)
 void FindTriggerRanges(TriggerWarmth *warmth)
 {
     warmth->entry = AWG10K_Trigger_Entry;
-    AddLine(warmth, reinterpret_cast<const void *>(&AWG10K_Trigger));
-    AddLine(warmth, reinterpret_cast<const void *>(&AWG10K_CallEntry));
+    AddOwnCode(warmth, reinterpret_cast<const void *>(&AWG10K_Trigger));
+    AddOwnCode(warmth, reinterpret_cast<const void *>(&AWG10K_CallEntry));
     HMODULE dll = nullptr;
     if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<LPCWSTR>(warmth->entry), &dll)) {
