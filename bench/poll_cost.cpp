@@ -32,7 +32,7 @@ BENCHMARK(BreakDown);
 
 static void WarmEntry(benchmark::State &state)
 {
-    for (auto _ : state) WarmTriggerEntry();
+    for (auto _ : state) WarmTriggerPath();
 }
 BENCHMARK(WarmEntry);
 
@@ -40,7 +40,7 @@ BENCHMARK(WarmEntry);
 static void Poll(benchmark::State &state)
 {
     for (auto _ : state) {
-        WarmTriggerEntry();
+        WarmTriggerPath();
         ClockReading tb;
         ReadClock(&tb);
         std::tm utc;

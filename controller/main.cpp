@@ -54,7 +54,7 @@ int main()
     // Spins without pause: any sleep would make the trigger late by up to
     // the scheduler's wake-up granularity.
     for (;;) {
-        WarmTriggerEntry();
+        WarmTriggerPath();
         ClockReading tb;
         ReadClock(&tb);
         const int64_t ts = tb.time;

@@ -1,12 +1,11 @@
 // On Linux the device library is a shared object, bound when the program
 // loaded (-z now); its loaded segments, and those of every other object in
 // the process, are what the poll keeps warm.
-#include "trigger_warmth.h"
-
 #include <dlfcn.h>
 #include <link.h>
 
 #include "AWG10K.h"
+#include "walk.h"
 
 namespace {
 
@@ -47,25 +46,10 @@ int AddSegments(dl_phdr_info *object, size_t, void *data)
     return 0;
 }
 
-// Found before main: the library is loaded and bound by then, and the poll
-// never has to ask.
-TriggerWarmth Warmth = [] {
-    TriggerWarmth warmth{};
-    FindTriggerWarmth(&warmth);
-    return warmth;
-}();
-
 }  // namespace
 
-void FindTriggerWarmth(TriggerWarmth *warmth)
+void FindTriggerRanges(TriggerWarmth *warmth)
 {
     warmth->entry = TriggerEntryCode();
     dl_iterate_phdr(AddSegments, warmth);
-    if (warmth->library.ranges == 0) AddRange(&warmth->library, warmth->entry, 4 * 64);
-    if (warmth->rest.ranges == 0) AddRange(&warmth->rest, warmth->entry, 4 * 64);
-}
-
-void WarmTriggerEntry()
-{
-    Warm(Warmth);
 }

@@ -3,88 +3,14 @@
 // static data it reads, and the C library code it calls (a lock, say) before
 // it reaches the device. Fetching all that back when second 0 comes made the
 // trigger late by half a microsecond to two, the more so the more the
-// library does first, which we cannot know. So every poll, WarmTriggerEntry
-// prefetches the entry's first code lines, one more line of the library and
-// two more of everything else loaded, round robin, without calling into the
-// library before its time. What it walks is found once, before main; each
-// platform finds it in a file of its own.
+// library does first, which we cannot know. So the loop calls this every
+// poll: it prefetches the entry's first code lines and a few more lines of
+// the library and of everything else loaded, round robin, without calling
+// into the library before its time. A prefetch never faults, and the whole
+// call costs the poll a few nanoseconds.
 #ifndef TRIGGER_WARMTH_H
 #define TRIGGER_WARMTH_H
 
-#include <cstddef>
-#include <cstdint>
-
-void WarmTriggerEntry();
-
-// Four lines cover an entry's prologue and its first calls. A prefetch is a
-// hint: it never faults, and costs the poll about a nanosecond.
-inline void WarmCode(const void *code)
-{
-    for (int line = 0; line < 4; ++line) __builtin_prefetch(static_cast<const char *>(code) + 64 * line);
-}
-
-// Address ranges a loader mapped (each from the 64-byte line holding its
-// first byte), walked one line a step, round robin.
-struct WarmRanges {
-    static const int Most = 128;
-    uintptr_t next;  // the next line to warm,
-    uintptr_t stop;  // the end of the range it is in,
-    int range;       // and the range the walk goes to after it
-    int ranges;
-    uintptr_t begin[Most];
-    uintptr_t end[Most];
-};
-
-// What the poll keeps warm. Each walk has at least one range.
-struct TriggerWarmth {
-    const void *entry;   // the trigger entry's code
-    WarmRanges library;  // the library that holds it
-    WarmRanges rest;     // everything else loaded: where the library's calls go on to
-};
-
-// Each platform's own.
-void FindTriggerWarmth(TriggerWarmth *warmth);
-
-// The line holding a range's first byte lies on a page of the range, so it
-// is mapped too. Ranges beyond the most are left cold.
-inline void AddRange(WarmRanges *walk, const void *start, size_t size)
-{
-    if (size == 0 || walk->ranges == WarmRanges::Most) return;
-    const uintptr_t at = reinterpret_cast<uintptr_t>(start);
-    walk->begin[walk->ranges] = at & ~static_cast<uintptr_t>(63);
-    walk->end[walk->ranges] = at + size;
-    ++walk->ranges;
-}
-
-// Out of line, as it runs only once a range: the poll's own path stays short.
-__attribute__((noinline)) inline void StartNextRange(WarmRanges &walk)
-{
-    walk.next = walk.begin[walk.range];
-    walk.stop = walk.end[walk.range];
-    walk.range = walk.range + 1 < walk.ranges ? walk.range + 1 : 0;
-}
-
-// Only lines within the ranges: a prefetch into a gap between two would not
-// fault, but could cost the poll a page walk for nothing.
-inline void WarmNextLine(WarmRanges &walk)
-{
-    if (walk.next >= walk.stop) StartNextRange(walk);
-    __builtin_prefetch(reinterpret_cast<const void *>(walk.next));
-    walk.next += 64;
-}
-
-// The library's own lines come round every millisecond or so, the rest (a
-// few megabytes) every few. Measured here, a C library lock called after a
-// loop had spun prefetching the lock's first lines took 30-70 ns after
-// 1-5 ms, 0.16 us after 10 ms, 0.5 us after 20 ms and 1.1 us after 50 ms,
-// as cold as with no prefetch: whatever may be needed must come round
-// within a few milliseconds.
-inline void Warm(TriggerWarmth &warmth)
-{
-    WarmNextLine(warmth.library);
-    WarmNextLine(warmth.rest);
-    WarmNextLine(warmth.rest);
-    WarmCode(warmth.entry);
-}
+void WarmTriggerPath();
 
 #endif

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "AWG10K.h"
-#include "trigger_warmth.h"
+#include "walk.h"
 
 namespace {
 
@@ -87,8 +87,7 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
     ASSERT_EQ(program->path, taken->path) << "-no-pie: &AWG10K_Trigger should be this program's PLT stub";
 #endif
 
-    TriggerWarmth found{};
-    FindTriggerWarmth(&found);
+    const TriggerWarmth found = FindTriggerWarmth();
     Dl_info info{};
     ASSERT_NE(0, dladdr(found.entry, &info));
     EXPECT_TRUE(EndsWith(info.dli_fname, library)) << info.dli_fname;
@@ -119,8 +118,7 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
 TEST(TriggerWarmth, FindsTheRestOfTheProcessTheLibraryCallsInto)
 {
     const std::vector<Mapping> maps = Mappings();
-    TriggerWarmth found{};
-    FindTriggerWarmth(&found);
+    const TriggerWarmth found = FindTriggerWarmth();
     for (const char *name : {"snprintf", "clock_gettime"}) {
         const uintptr_t code = reinterpret_cast<uintptr_t>(dlsym(RTLD_DEFAULT, name));
         ASSERT_NE(0u, code) << name;

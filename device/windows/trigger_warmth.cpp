@@ -2,13 +2,12 @@
 // call helper; the code that goes cold is the DLL's, where the import slot
 // the loader filled points, the rest of the DLL's image around it, and the
 // other modules it calls into. The thin function and the helper go first.
-#include "trigger_warmth.h"
-
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include "AWG10K.h"
 #include "AWG10K_imports.h"
+#include "walk.h"
 
 namespace {
 
@@ -30,23 +29,17 @@ void AddImage(WarmRanges *walk, const void *module)
     }
 }
 
-// Found before main: the loader has bound the DLL by then, and the poll
-// never has to ask.
-TriggerWarmth Warmth = [] {
-    TriggerWarmth warmth{};
-    FindTriggerWarmth(&warmth);
-    return warmth;
-}();
-
 }  // namespace
 
 // The DLL is the module whose image holds the entry, found by that address
 // alone: nothing is asked of AWG10K.dll by name, and its reference count is
 // left as the loader set it. The rest are the process's other modules, as a
 // snapshot lists them.
-void FindTriggerWarmth(TriggerWarmth *warmth)
+void FindTriggerRanges(TriggerWarmth *warmth)
 {
     warmth->entry = AWG10K_Trigger_Entry;
+    AddOwnCode(warmth, reinterpret_cast<const void *>(&AWG10K_Trigger));
+    AddOwnCode(warmth, reinterpret_cast<const void *>(&AWG10K_CallEntry));
     HMODULE dll = nullptr;
     if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                            static_cast<LPCWSTR>(warmth->entry), &dll)) {
@@ -61,13 +54,4 @@ void FindTriggerWarmth(TriggerWarmth *warmth)
         }
         CloseHandle(modules);
     }
-    if (warmth->library.ranges == 0) AddRange(&warmth->library, warmth->entry, 4 * 64);
-    if (warmth->rest.ranges == 0) AddRange(&warmth->rest, warmth->entry, 4 * 64);
-}
-
-void WarmTriggerEntry()
-{
-    __builtin_prefetch(reinterpret_cast<const void *>(&AWG10K_Trigger));
-    __builtin_prefetch(reinterpret_cast<const void *>(&AWG10K_CallEntry));
-    Warm(Warmth);
 }

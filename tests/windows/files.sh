@@ -28,9 +28,9 @@ check_files() {
     # platform code; the run-time trace under Wine shows what it looks up.
     check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp" \
       same "platform/windows.cpp.obj|" \
-      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj awg10k.dir/device/windows/*.obj; do
+      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/*/*.obj; do
            pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
-         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/CMakeFiles/awg10k.dir/device/windows/*.obj | grep LoadLibrary || true)"
+         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/*/*.obj | grep LoadLibrary || true)"
   done
   check "$arch minute-trigger: the clock is _ftime64, with _gmtime64, both from msvcrt" \
     same "_ftime64 _gmtime64" "$(imports msvcrt.dll "$programs/minute-trigger.exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
@@ -55,7 +55,7 @@ check_files() {
   # Plain i686 has no prefetch instruction, and the compiler drops the hint silently.
   check "$arch: the trigger entry's warming is built in: prefetch instructions" \
     grep -q prefetch <(pe_objdump -d --no-show-raw-insn "$build/minute-trigger.exe" |
-                       awk "/<${p}_Z16WarmTriggerEntryv>:/, /ret/")
+                       awk "/<${p}_Z15WarmTriggerPathv>:/, /ret/")
 }
 
 # What only the shipped 32-bit build has: two conventions, and a distribution.

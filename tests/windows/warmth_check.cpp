@@ -11,6 +11,7 @@
 
 #include "AWG10K_imports.h"
 #include "trigger_warmth.h"
+#include "walk.h"
 
 static int failures = 0;
 
@@ -33,8 +34,7 @@ int main()
     const void *program = GetModuleHandleW(nullptr);
     if (dll == nullptr || dll == program) Fail("the import slot does not point into a DLL", AWG10K_Trigger_Entry);
 
-    TriggerWarmth warmth = {};
-    FindTriggerWarmth(&warmth);
+    const TriggerWarmth warmth = FindTriggerWarmth();
     const WarmRanges &found = warmth.library;
     if (warmth.entry != AWG10K_Trigger_Entry) Fail("the entry is not the import slot's target", warmth.entry);
     bool holdsEntry = false;
@@ -87,7 +87,7 @@ int main()
     }
     if (!holdsSystemTime) Fail("the rest does not hold the system time's code", reinterpret_cast<const void *>(systemTime));
 
-    for (int poll = 0; poll < 1000000; ++poll) WarmTriggerEntry();
+    for (int poll = 0; poll < 1000000; ++poll) WarmTriggerPath();
     std::printf("warmth_check: %d ranges of the DLL, %d parts of code and data, %d ranges of the rest, %d failures\n",
                 found.ranges, parts, rest.ranges, failures);
     return failures == 0 ? 0 : 1;
