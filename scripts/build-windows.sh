@@ -64,8 +64,9 @@ done
 "$strip" -o "$dist/simulator/AWG10K.dll" "$dir/simulator/AWG10K.dll"
 # Windows text files: CRLF line ends, so Notepad on any version shows lines
 # and cmd.exe finds every label of the launcher (with bare LF it can miss one).
+# INSTALL.txt names the package by its version.
 for text in INSTALL.txt run-minute-trigger.cmd; do
-  sed 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
+  sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
 done
 # Task definitions in UTF-16 with a byte order mark, as the Task Scheduler
 # itself writes them, so that schtasks /XML reads them on any version.

@@ -3,7 +3,8 @@
 # heading does not leave a dead end:
 #   docs_test.sh links [FILE.md...]  every relative link, and its #anchor, resolves
 #                                    (by default in README.md and docs/*.md)
-#   docs_test.sh man PAGE          the man page lints clean with mandoc and groff
+#   docs_test.sh man PAGE          the man page lints clean with mandoc and groff,
+#                                  and its title line names the project's version
 set -euo pipefail
 
 # The anchor a Markdown heading gets: lower case, punctuation dropped, blanks
@@ -59,6 +60,15 @@ man_page() {
     exit 1
   fi
   echo "docs: $page lints clean (mandoc -Tlint, groff -ww)"
+  # The version a reader of the page sees is the one the build reports.
+  local version named
+  version=$(sed -n 's/^project(minute-trigger VERSION \([^ )]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")
+  named=$(sed -n 's/^\.TH [^"]*"minute-trigger \([^"]*\)".*/\1/p' "$page")
+  if [ -z "$version" ] || [ "$named" != "$version" ]; then
+    echo "docs: $page names version \"$named\", CMakeLists.txt's project line \"$version\"" >&2
+    exit 1
+  fi
+  echo "docs: $page names version $version, as CMakeLists.txt does"
 }
 
 case ${1:-} in

@@ -8,7 +8,10 @@
 #     in a console, and a real start with its trigger at a UTC minute;
 #   - run-minute-trigger.cmd under Wine's cmd, with a device that is not
 #     there at first;
-#   - minute-trigger-precise.exe: a real start with its trigger.
+#   - minute-trigger-precise.exe: a real start with its trigger;
+# then the installer package on a fresh prefix (msi.sh): installed into a
+# folder of its own, upgraded, uninstalled while the program runs, and a bad
+# TASK refused.
 #
 #   tests/windows/test.sh [--arch i686|x86_64]
 #
@@ -37,7 +40,7 @@ done
 case "$arch" in '' | i686 | x86_64) ;; *) echo "test-windows: --arch is i686 or x86_64, not $arch" >&2; exit 2 ;; esac
 
 scripts/need.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 wine32:i386 \
-  g++-i686-linux-gnu qemu-user bsdutils libxml2-utils strace
+  g++-i686-linux-gnu qemu-user bsdutils libxml2-utils strace wixl msitools
 why_not_32bit="the x86_64 set was asked for"
 if [ -z "$arch" ]; then
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -111,6 +114,9 @@ else
   cp "$dist/run-minute-trigger.cmd" "$launcher"
 fi
 source tests/windows/wine.sh
+
+# --- the installer package, on a fresh prefix of its own --------------------
+source tests/windows/msi.sh
 
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]
