@@ -101,7 +101,7 @@ names_only_folder() {
 arguments_quote_folder() {
   local args
   args=$(text "$1" | sed -n 's:.*<Arguments>\(.*\)</Arguments>.*:\1:p')
-  ! grep -F "$msi_folder" <<<"$args" | grep -vqF "&quot;$msi_folder"
+  ! grep -F "$msi_folder" <<<"$args" | grep -vqF -e "\"$msi_folder" -e "&quot;$msi_folder"
 }
 
 # --- installed silently into a folder of its own -------------------------------
