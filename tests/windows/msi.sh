@@ -53,7 +53,7 @@ echo "test-windows: the package $msi_version, then $msi_higher over it: ${msi_fi
 # that ends the programs after RemoveFiles comes too late.
 check "package: its steps in order: the tools' paths set before InstallInitialize, the task and the programs ended before RemoveFiles, the task written and registered after InstallFiles" \
   same "CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetTaskkill SetCmd SetWriteTaskData InstallInitialize DisableTask EndTask EndProgram EndPreciseProgram DeleteTask DeleteTaskFile RemoveFiles InstallFiles WriteTask CreateTask RunTask InstallFinalize" \
-  "$(msiinfo export "$msi_first" InstallExecuteSequence | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
+  "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
      awk '$2 ~ /^(CostFinalize|Install(Initialize|Files|Finalize)|RemoveFiles)$|Task|Program|^Set/ { print $2 }' | paste -sd' ')"
 
 export WINEPREFIX=$tmp/msi-prefix
@@ -160,7 +160,7 @@ check "TASK=bogus: fails" test "$status" -ne 0
 # is read from the package, and the log shows where the install stopped.
 check "TASK=bogus: stopped by the launch condition on TASK, whose message names the values allowed" \
   same "TASK must be logon (the default), boot or none.|LaunchConditions" \
-  "$(msiinfo export "$msi_first" LaunchCondition | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
+  "$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
      grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$msi_dir/bogus.log" | tail -n 1 | sed 's/.*: //')"
 check "TASK=bogus: leaves no folder, task, product or remembered setting" \
   same "no||0" "$([ -e "$WINEPREFIX/drive_c/Lab/Bogus" ] && echo yes || echo no)|$(ls "$tasks_dir" 2>/dev/null | paste -sd' ')$(products | paste -sd' ')|$(remembered)"
