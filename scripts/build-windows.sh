@@ -10,11 +10,19 @@
 #                                        minute-trigger-boot.xml, INSTALL.txt, BUILD.txt
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
 #   $BUILD_DIR/dist/*.zip                the same two folders zipped
+#   $BUILD_DIR/dist/minute-trigger-VERSION-x86.msi
+#                                        the Windows Installer package of the first
+#                                        (packaging/windows/minute-trigger.wxs)
+# SIGN_PKCS12=FILE.pfx signs the two programs and the package with osslsigncode,
+# its password in the file SIGN_PASSWORD_FILE (none if unset), time-stamped by
+# the server SIGN_TIMESTAMP_URL if set. Without it nothing is signed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${BUILD_DIR:-build-windows}
 
-scripts/need.sh g++-mingw-w64-i686 cmake make
+# wixl builds the package, msitools' msiinfo reads it back.
+scripts/need.sh g++-mingw-w64-i686 cmake make wixl msitools
+[ -z "${SIGN_PKCS12:-}" ] || scripts/need.sh osslsigncode
 # The toolchain file counts only when a build folder is first configured.
 toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake)
 if [ -f "$dir/CMakeCache.txt" ]; then
@@ -28,18 +36,37 @@ echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-preci
 cmake --build "$dir" -j"$(nproc)" >/dev/null
 convention=$(sed -n 's/^AWG10K_CALLING_CONVENTION:STRING=//p' "$dir/CMakeCache.txt")
 strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$dir/CMakeCache.txt")
+cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
+# The installer's custom step, kept in the package and never installed: built
+# here, apart from the programs' CMake build, as nothing else links it.
+echo "build-windows: building $dir/task-for-folder.dll, the installer's step that writes the task for its folder"
+"$cxx" -std=c++17 -Os -Wall -Wextra -Wpedantic -Werror -shared -static -s -Wl,--kill-at \
+       -ffunction-sections -Wl,--gc-sections -o "$dir/task-for-folder.dll" packaging/windows/task_for_folder.cpp -lmsi
+# sign FILE: signed in place, when a certificate was given.
+sign() {
+  [ -n "${SIGN_PKCS12:-}" ] || return 0
+  local options=(-pkcs12 "$SIGN_PKCS12" -n minute-trigger -h sha256)
+  [ -z "${SIGN_PASSWORD_FILE:-}" ] || options+=(-readpass "$SIGN_PASSWORD_FILE")
+  [ -z "${SIGN_TIMESTAMP_URL:-}" ] || options+=(-ts "$SIGN_TIMESTAMP_URL")
+  osslsigncode sign "${options[@]}" -in "$1" -out "$1.signed" >/dev/null
+  mv "$1.signed" "$1"
+  echo "build-windows: signed $1"
+}
 
 dist=$dir/dist
 rm -rf "$dist"
 mkdir -p "$dist/minute-trigger" "$dist/simulator"
 for program in minute-trigger minute-trigger-precise; do
   "$strip" -o "$dist/minute-trigger/$program.exe" "$dir/$program.exe"
+  sign "$dist/minute-trigger/$program.exe"
 done
 "$strip" -o "$dist/simulator/AWG10K.dll" "$dir/simulator/AWG10K.dll"
 # Windows text files: CRLF line ends, so Notepad on any version shows lines
 # and cmd.exe finds every label of the launcher (with bare LF it can miss one).
+# INSTALL.txt names the package by its version.
 for text in INSTALL.txt run-minute-trigger.cmd; do
-  sed 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
+  sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
 done
 # Task definitions in UTF-16 with a byte order mark, as the Task Scheduler
 # itself writes them, so that schtasks /XML reads them on any version.
@@ -47,13 +74,22 @@ for task in minute-trigger-logon.xml minute-trigger-boot.xml; do
   sed -e '1s/encoding="UTF-8"/encoding="UTF-16"/' -e 's/$/\r/' "packaging/windows/$task" |
     iconv -f UTF-8 -t UTF-16 >"$dist/minute-trigger/$task"
 done
-revision=$(git describe --always --dirty 2>/dev/null || echo unknown)
+# The version, and the revision where the source is a git checkout.
+revision=$(git describe --always --dirty 2>/dev/null || true)
+built="$version${revision:+ (revision $revision)}"
 printf 'minute-trigger %s, 32-bit Windows (i686)\r\nAWG10K.dll: stdcall or cdecl, either works\r\n' \
-       "$revision" >"$dist/minute-trigger/BUILD.txt"
+       "$built" >"$dist/minute-trigger/BUILD.txt"
 printf 'simulated AWG10K.dll, minute-trigger %s, 32-bit Windows (i686)\r\ncalling convention: %s\r\n' \
-       "$revision" "$convention" >"$dist/simulator/BUILD.txt"
+       "$built" "$convention" >"$dist/simulator/BUILD.txt"
 (cd "$dist" && cmake -E tar cf minute-trigger-windows-x86.zip --format=zip minute-trigger \
  && cmake -E tar cf AWG10K-simulator-windows-x86.zip --format=zip simulator)
+# wixl takes only paths relative to where it runs: the build folder, which
+# holds the custom step, with the files from the zip's folder.
+msi=minute-trigger-$version-x86.msi
+echo "build-windows: building $dist/$msi from packaging/windows/minute-trigger.wxs"
+(cd "$dir" && wixl -a x86 -D Version="$version" -D Dist=dist/minute-trigger -o "dist/$msi" \
+   "$OLDPWD/packaging/windows/minute-trigger.wxs")
+sign "$dist/$msi"
 echo "build-windows: simulated AWG10K.dll built $convention"
-echo "build-windows: program  $dist/minute-trigger/ and $dist/minute-trigger-windows-x86.zip"
+echo "build-windows: program  $dist/minute-trigger/, $dist/minute-trigger-windows-x86.zip and $dist/$msi${SIGN_PKCS12:+ (signed)}"
 echo "build-windows: simulator (dry runs only, never beside the program) $dist/simulator/ and $dist/AWG10K-simulator-windows-x86.zip"

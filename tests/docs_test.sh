@@ -3,7 +3,8 @@
 # heading does not leave a dead end:
 #   docs_test.sh links [FILE.md...]  every relative link, and its #anchor, resolves
 #                                    (by default in README.md and docs/*.md)
-#   docs_test.sh man PAGE          the man page lints clean with mandoc and groff
+#   docs_test.sh man PAGE          the man page lints clean with mandoc and groff,
+#                                  and its title line names the project's version
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -47,7 +48,11 @@ case ${1:-} in
   # mandoc's exit status counts warnings and worse; groff only reports them.
   man)
     check "$2 lints clean with mandoc -Tlint" mandoc -Tlint -W warning "$2"
-    check "$2 lints clean with groff -ww" same "" "$(groff -ww -z -man "$2" 2>&1)" ;;
+    check "$2 lints clean with groff -ww" same "" "$(groff -ww -z -man "$2" 2>&1)"
+    # The version a reader of the page sees is the one the build reports.
+    check "$2 names the version of CMakeLists.txt's project line" \
+      same "$(sed -n 's/^project(minute-trigger VERSION \([^ )]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")" \
+      "$(sed -n 's/^\.TH [^"]*"minute-trigger \([^"]*\)".*/\1/p' "$2")" ;;
   *) echo "usage: $0 links [FILE.md...] | man PAGE" >&2; exit 2 ;;
 esac
 summary

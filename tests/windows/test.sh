@@ -3,6 +3,9 @@
 # simulated AWG10K.dll once more in cdecl), checks what the files import and
 # export (files.sh), runs the call helper under qemu (qemu.sh), then the
 # programs, the launcher and the tasks under Wine (wine.sh).
+# Then the installer package on a fresh prefix (msi.sh): installed into a
+# folder of its own, upgraded, uninstalled while the program runs, and a bad
+# TASK refused.
 #   tests/windows/test.sh [--arch i686|x86_64]
 # i686 runs the shipped 32-bit files under 32-bit Wine, against a stdcall and
 # a cdecl DLL; the default where the kernel cannot start Wine's 32-bit loader
@@ -22,7 +25,7 @@ options "tests/windows/test.sh [--arch i686|x86_64]" arch -- "$@"
 case "$arch" in '' | i686 | x86_64) ;; *) echo "test-windows: --arch is i686 or x86_64, not $arch" >&2; exit 2 ;; esac
 
 need g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 wine32:i386 \
-  g++-i686-linux-gnu qemu-user bsdutils libxml2-utils strace
+  g++-i686-linux-gnu qemu-user bsdutils libxml2-utils strace wixl msitools
 why_not_32bit="the x86_64 set was asked for"
 if [ -z "$arch" ]; then
   if /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -85,5 +88,8 @@ else
   cp "$dist/run-minute-trigger.cmd" "$launcher"
 fi
 source tests/windows/wine.sh
+
+# --- the installer package, on a fresh prefix of its own --------------------
+source tests/windows/msi.sh
 
 summary
