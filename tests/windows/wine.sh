@@ -279,7 +279,7 @@ check "launcher: its program triggered the device at the minute" \
 
 # The one default program against each DLL, side by side.
 next_minute_run 51
-echo "test-windows: minute-trigger.exe against the ${variants[*]} DLL, for $(date -u -d @$boundary +%T)"
+echo "test-windows: minute-trigger.exe against the ${variants[0]}${variants[1]:+ and the ${variants[1]}} DLL, for $(date -u -d @$boundary +%T)"
 # The first also under strace, which shows each line's writes as Wine's
 # runtime makes them; only writes stop the program there.
 outs=() traced=$first
