@@ -23,6 +23,11 @@ dir=${BUILD_DIR:-build-windows}
 # wixl builds the package, msitools' msiinfo reads it back.
 scripts/need.sh g++-mingw-w64-i686 cmake make wixl msitools
 [ -z "${SIGN_PKCS12:-}" ] || scripts/need.sh osslsigncode
+# The cross tools leave empty temporary files behind (dlltool's cc*): they go
+# into the build folder, never into /tmp.
+mkdir -p "$dir/tmp"
+TMPDIR=$(cd "$dir/tmp" && pwd)
+export TMPDIR
 # The toolchain file counts only when a build folder is first configured.
 toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake)
 if [ -f "$dir/CMakeCache.txt" ]; then
