@@ -55,6 +55,17 @@ wine_run() {
   [ -n "$bg" ] || wait $wine_pid
 }
 
+# new_prefix DIR WHAT: makes DIR a fresh Wine prefix and the one in use, ended
+# at exit. Wine's schtasks fails for good in a prefix used before it has
+# settled, hence the wait.
+new_prefix() {
+  export WINEPREFIX=$1
+  echo "test-windows: making a $WINEARCH Wine prefix $2 in $WINEPREFIX"
+  prefixes+=("$WINEPREFIX")
+  wine_run -t 300 wineboot --init
+  timeout 300 wineserver -w
+}
+
 # The programs' output is in text mode, as on the lab PC: each \n as \r\n.
 banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
 # trigger_line VAR EPOCH: sets VAR to the line for the minute from EPOCH.

@@ -56,12 +56,7 @@ check "package: its steps in order: the tools' paths set before InstallInitializ
   "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
      awk '$2 ~ /^(CostFinalize|Install(Initialize|Files|Finalize)|RemoveFiles)$|Task|Program|^Set/ { print $2 }' | paste -sd' ')"
 
-export WINEPREFIX=$tmp/msi-prefix
-echo "test-windows: making a fresh $WINEARCH Wine prefix for the package in $WINEPREFIX"
-prefixes+=("$WINEPREFIX")
-timeout 300 "$wine" wineboot --init </dev/null >"$msi_dir/wineboot.out" 2>&1
-# Wine's schtasks fails for good in a prefix used before it has settled.
-timeout 300 wineserver -w
+new_prefix "$tmp/msi-prefix" "for the package, fresh,"
 
 msi_folder='C:\Lab\Dev AWG'
 msi_unix="$WINEPREFIX/drive_c/Lab/Dev AWG"
@@ -73,8 +68,7 @@ handed=$msi_unix/minute-trigger-task.xml
 run_msiexec() {
   local name=$1 status=0
   shift
-  (cd "$tmp" && timeout 300 "$wine" msiexec "$@" /l*v "$(winpath "$msi_dir/$name.log")" </dev/null \
-     >"$msi_dir/$name.out" 2>&1) || status=$?
+  wine_run -o "msi-$name" -t 300 msiexec "$@" /l*v "$(winpath "$msi_dir/$name.log")" || status=$?
   timeout 120 wineserver -w || true
   echo "test-windows: msiexec $* exited $status"
   return $status

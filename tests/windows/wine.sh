@@ -4,11 +4,7 @@
 
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-export WINEPREFIX=$tmp/prefix
-echo "test-windows: making a $WINEARCH Wine prefix in $WINEPREFIX"
-prefixes+=("$WINEPREFIX")
-wine_run -t 300 wineboot --init
-timeout 300 wineserver -w
+new_prefix "$tmp/prefix" "for the programs"
 # Wine's relay trace, for the runs started with WINEDEBUG=+relay: the calls
 # into Windows that the real starts are checked for, made by the programs
 # themselves or by start.exe (the launcher's), and nothing of Wine's own.
