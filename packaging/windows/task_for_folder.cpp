@@ -231,7 +231,8 @@ void MarkLaunchersByCommandLine() {
 void EndMarked(MSIHANDLE install, bool launchers) {
   for (int i = 0; i < process_count; ++i) {
     if (!processes[i].end || processes[i].cmd != launchers) continue;
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processes[i].id);
+    const DWORD access = PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+    HANDLE process = OpenProcess(access, FALSE, processes[i].id);
     if (process == nullptr) continue;
     // The id may have gone to another process since the snapshot.
     if (Created(process) == processes[i].created && TerminateProcess(process, 1)) {
