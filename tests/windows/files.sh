@@ -28,9 +28,9 @@ check_files() {
     # platform code; the run-time trace under Wine shows what it looks up.
     check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp" \
       same "platform/windows.cpp.obj|" \
-      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/*/*.obj; do
+      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
            pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
-         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/*/*.obj | grep LoadLibrary || true)"
+         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
   done
   check "$arch minute-trigger: the clock is _ftime64, with _gmtime64, both from msvcrt" \
     same "_ftime64 _gmtime64" "$(imports msvcrt.dll "$programs/minute-trigger.exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
