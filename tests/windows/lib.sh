@@ -166,14 +166,28 @@ end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 
 on_exit=end_wine
 
 # new_prefix DIR WHAT: makes DIR a fresh Wine prefix and the one in use, ended
-# at exit. Wine's schtasks fails for good in a prefix used before it has
-# settled, hence the wait.
+# at exit: a copy of one never used, made once for this Wine and set in
+# $win (making one takes a quarter of a minute). Wine's schtasks fails for
+# good in a prefix used before it has settled, hence the wait. Wine keeps
+# the name of its server's folder, $TMPDIR/wine-XXXXXX, in the prefix
+# (file wineserver), and makes that folder again under whatever TMPDIR a
+# later command on the prefix has, where nothing removes it: the one kept
+# goes without it, so that each copy makes its own in this run's $tmp.
 new_prefix() {
+  local made=$PWD/$win/wine-prefix-$WINEARCH version
+  version=$("$wine" --version)
+  if [ "$(cat "$made.version" 2>/dev/null)" != "$version" ]; then
+    echo "test-windows: making a $WINEARCH Wine prefix in $made, to be copied for each run"
+    rm -rf "$made"
+    WINEPREFIX=$made wine_run -t 300 wineboot --init
+    WINEPREFIX=$made timeout 300 wineserver -w
+    rm -f "$made/wineserver"
+    echo "$version" >"$made.version"
+  fi
+  echo "test-windows: a fresh $WINEARCH Wine prefix $2 in $1"
+  cp -a "$made" "$1"
   export WINEPREFIX=$1
-  echo "test-windows: making a $WINEARCH Wine prefix $2 in $WINEPREFIX"
   prefixes+=("$WINEPREFIX")
-  wine_run -t 300 wineboot --init
-  timeout 300 wineserver -w
 }
 
 # The programs' output is in text mode, as on the lab PC: each \n as \r\n.

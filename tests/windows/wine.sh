@@ -36,7 +36,7 @@ loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
 # which Wine times its waits. The simulated DLL stamps its calls with the
 # same faked clock, so a trigger's lateness is measured as before.
 [ -n "$faketime" ] || { check "libfaketime for the $arch set's Wine loader is installed" false; summary || exit 1; }
-lead=10 boundary=$(date -u -d '2026-12-08 10:01:00' +%s)
+lead=4 boundary=$(date -u -d '2026-12-08 10:01:00' +%s)
 faked=(LD_PRELOAD="$faketime" FAKETIME="@$(date -d @$((boundary - lead)) '+%Y-%m-%d %H:%M:%S')" FAKETIME_DONT_FAKE_MONOTONIC=1)
 
 # The launcher, first: its device is missing until the directory of the
@@ -94,6 +94,101 @@ for v in "${variants[@]}"; do
     same "AWG10K_SetFile() Error.|1|$count_ok|$opened|load id=1 path=$path status=-1|close id=1 status=0" \
     "$(cat "$tmp/start-up.out"; echo .)|$status|$(calls "$log")"
 done
+
+# --- real starts, two at a time, each for the faked minute -------------------
+# The launcher's last below; the default program's first, while the launcher
+# waits between its failed starts.
+declare -A pid=() deadline=()
+# start NAME EXE DLL_DIR [OPTION...]: starts EXE for a real run on the faked
+# clock, its files in $tmp/NAME.* (a relay trace asked for by the OPTIONs in
+# NAME.err, beside its standard error).
+start() {
+  rm -f "$tmp/$1".*
+  wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" "${faked[@]}" "$2"
+  pid[$1]=$wine_pid
+}
+# one_write WHAT STRACE TEXT: TEXT left the process in one write of its own.
+one_write() {
+  local shown=${3//$'\r'/\\r}
+  shown=${shown//$'\n'/\\n}
+  check "$1" grep -qF "\"$shown\", ${#3}) = ${#3}" "$2"
+}
+# wait_for_lines FILE...: until each FILE has a trigger line, or its
+# deadline (15 s past its program's minute) has passed; notes which were
+# there while their program ran.
+declare -A in_time=()
+wait_for_lines() {
+  local f missing=1
+  while ((missing)); do
+    sleep 0.05; missing=0
+    for f in "$@"; do
+      [ -n "${in_time[$f]:-}" ] || { grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes; } ||
+        [ "$(date +%s)" -ge "${deadline[$f]}" ] || missing=1
+    done
+  done
+}
+stop() { kill "${pid[$1]}" 2>/dev/null || true; wait "${pid[$1]}" 2>/dev/null || true; }
+# check_trigger NAME WHAT STDOUT SIMLOG: the banner and trigger line, and the
+# device triggered in second 0, within the limit.
+check_trigger() {
+  local name=$1 what=$2 stdout=$3 simlog=$4 minute= second= ns= line
+  trigger_line line $boundary
+  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$stdout"
+  check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$stdout]:-no}"
+  check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$simlog")"
+  read -r minute second ns _ < <(device_log "$simlog" | awk '$4 == "trigger"' | head -n1) || true
+  check "$what: the trigger logged in second 0 of $(date -u -d @$boundary +%H:%M)" \
+    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M) 00" "$minute $second"
+  echo "test-windows: $name: its first call at $(device_log "$simlog" | awk 'NR == 1 { print $2 "." substr($3, 1, 3) }') s" \
+       "past 10:00 (its clock started at $((60 - lead))), the trigger $(awk -v ns="${ns:-999999999}" 'BEGIN { printf "%.3f", ns / 1e6 }') ms after the minute"
+  check "$what: the trigger within 5 ms of the minute" test "$((10#${ns:-999999999}))" -lt 5000000
+}
+
+# The default program against each DLL, side by side, between two of the
+# launcher's failed starts, which come 10 s apart. The first also under
+# Wine's relay trace, for what it asks of Windows once started, and under
+# strace, which shows each line's writes as Wine's runtime makes them; only
+# writes stop the program there.
+for ((i = 0; i < 400; i++)); do note_failures; [ ${#failure_times[@]} -ge 1 ] && break; sleep 0.1; done
+echo "test-windows: minute-trigger.exe against the ${variants[0]}${variants[1]:+ and the ${variants[1]}} DLL"
+outs=()
+for v in "${variants[@]}"; do
+  traced=()
+  [ "$v" != "$first" ] ||
+    traced=(-w "strace -f -qq --seccomp-bpf -e trace=write -s 256 -o $tmp/$v.strace" WINEDEBUG=+relay)
+  start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" "${traced[@]}"
+  outs+=("$tmp/$v.out") deadline[$tmp/$v.out]=$(($(date +%s) + lead + 15))
+done
+wait_for_lines "${outs[@]}"
+# Wine ends the programs first: strace, ended itself, would let its program
+# run on, and cannot get away from one that spins without a system call.
+wineserver -k 2>/dev/null || true
+for v in "${variants[@]}"; do stop "$v"; done
+wineserver -w
+wineserver -p
+for v in "${variants[@]}"; do
+  check_trigger "$v DLL" "$v DLL, real start" "$tmp/$v.out" "$tmp/$v.sim"
+done
+one_write "$first DLL, real start: the banner left in one write" "$tmp/$first.strace" "$banner"
+trigger_line line $boundary
+one_write "$first DLL, real start: the trigger line left in one write" "$tmp/$first.strace" "$line"
+
+# What the program asked of Windows once started, from its relay trace: the
+# same platform code in both programs, so one run shows it.
+err=$tmp/$first.err what="$first DLL, real start"
+check "$what: keeps the system from idle sleep (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), not the display" \
+  same "80000001" "$(sed -n 's/.*Call KERNEL32\.SetThreadExecutionState(\([0-9a-f]*\)).*/\1/p' "$err" | paste -sd' ')"
+check "$what: opts out of power throttling, timer and execution speed apart: two ProcessPowerThrottling calls of 12 bytes" \
+  same "00000004,0000000c 00000004,0000000c" \
+  "$(sed -n 's/.*Call KERNEL32\.SetProcessInformation([0-9a-f]*,\([0-9a-f]*\),[0-9a-f]*,\([0-9a-f]*\)).*/\1,\2/p' "$err" | paste -sd' ')"
+# Wine's own DLLs and the simulated one look things up too, so what counts
+# is that the program's own look-up is there and nothing is looked up of the
+# device library: by one of its names, or by ordinal, as it is bound.
+looked=$(sed -n 's/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,[0-9a-f]* "\(.*\)") ret=.*/\1/p
+                s/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,\([0-9a-f]*\)) ret=.*/ordinal \1/p' "$err")
+check "$what: looks up SetProcessInformation, nothing of AWG10K.dll by name or ordinal, and loads no library" \
+  same "SetProcessInformation||0" \
+  "$(grep -x SetProcessInformation <<<"$looked" | sort -u)|$(grep -E '^(AWG10K|ordinal )' <<<"$looked" | paste -sd' ')|$(grep -c 'Call KERNEL32\.LoadLibrary' "$err")"
 
 # --- the launcher where its log cannot be written ------------------------------
 # A folder stands where the log would go, as a folder a user may not write to
@@ -178,53 +273,7 @@ check "console: while the loop runs, QuickEdit is off" lacks $quick_edit "$modes
 check "console: while the loop runs, the extended flags are set, without which QuickEdit stays as it was" \
   has $extended_flags "$modes"
 
-# --- real starts, two at a time, each for the faked minute -------------------
-declare -A pid=() deadline=()
-# start NAME EXE DLL_DIR [OPTION...]: starts EXE for a real run on the faked
-# clock, its files in $tmp/NAME.* (a relay trace asked for by the OPTIONs in
-# NAME.err, beside its standard error).
-start() {
-  rm -f "$tmp/$1".*
-  wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" "${faked[@]}" "$2"
-  pid[$1]=$wine_pid
-}
-# one_write WHAT STRACE TEXT: TEXT left the process in one write of its own.
-one_write() {
-  local shown=${3//$'\r'/\\r}
-  shown=${shown//$'\n'/\\n}
-  check "$1" grep -qF "\"$shown\", ${#3}) = ${#3}" "$2"
-}
-# wait_for_lines FILE...: until each FILE has a trigger line, or its
-# deadline (15 s past its program's minute) has passed; notes which were
-# there while their program ran.
-declare -A in_time=()
-wait_for_lines() {
-  local f missing=1
-  while ((missing)); do
-    sleep 0.05; missing=0
-    for f in "$@"; do
-      [ -n "${in_time[$f]:-}" ] || { grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes; } ||
-        [ "$(date +%s)" -ge "${deadline[$f]}" ] || missing=1
-    done
-  done
-}
-stop() { kill "${pid[$1]}" 2>/dev/null || true; wait "${pid[$1]}" 2>/dev/null || true; }
-# check_trigger NAME WHAT STDOUT SIMLOG: the banner and trigger line, and the
-# device triggered in second 0, within the limit.
-check_trigger() {
-  local name=$1 what=$2 stdout=$3 simlog=$4 minute= second= ns= line
-  trigger_line line $boundary
-  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$stdout"
-  check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$stdout]:-no}"
-  check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$simlog")"
-  read -r minute second ns _ < <(device_log "$simlog" | awk '$4 == "trigger"' | head -n1) || true
-  check "$what: the trigger logged in second 0 of $(date -u -d @$boundary +%H:%M)" \
-    same "$(date -u -d @$boundary +%Y-%m-%dT%H:%M) 00" "$minute $second"
-  echo "test-windows: $name: its first call at $(device_log "$simlog" | awk 'NR == 1 { print $2 "." substr($3, 1, 3) }') s" \
-       "past 10:00 (its clock started at $((60 - lead))), the trigger $(awk -v ns="${ns:-999999999}" 'BEGIN { printf "%.3f", ns / 1e6 }') ms after the minute"
-  check "$what: the trigger within 5 ms of the minute" test "$((10#${ns:-999999999}))" -lt 5000000
-}
-
+# --- the launcher's device appears, and its program meets the minute ------------
 # The launcher's device appears once it has failed twice; its next start
 # comes within about 11 s, and meets the minute $lead s later. The precise
 # program starts now, for its own minute.
@@ -263,45 +312,4 @@ check "launcher: the log holds each failed start, then the banner and the trigge
 check "launcher: its program triggered the device at the minute" \
   same "$loaded|trigger id=1 status=0" "$(calls "$gate/sim.log")"
 
-# The default program against each DLL, side by side. The first also under
-# Wine's relay trace, for what it asks of Windows once started, and under
-# strace, which shows each line's writes as Wine's runtime makes them; only
-# writes stop the program there.
-echo "test-windows: minute-trigger.exe against the ${variants[0]}${variants[1]:+ and the ${variants[1]}} DLL"
-outs=()
-for v in "${variants[@]}"; do
-  traced=()
-  [ "$v" != "$first" ] ||
-    traced=(-w "strace -f -qq --seccomp-bpf -e trace=write -s 256 -o $tmp/$v.strace" WINEDEBUG=+relay)
-  start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" "${traced[@]}"
-  outs+=("$tmp/$v.out") deadline[$tmp/$v.out]=$(($(date +%s) + lead + 15))
-done
-wait_for_lines "${outs[@]}"
-# Wine ends the programs first: strace, ended itself, would let its program
-# run on, and cannot get away from one that spins without a system call.
-wineserver -k 2>/dev/null || true
-for v in "${variants[@]}"; do stop "$v"; done
-for v in "${variants[@]}"; do
-  check_trigger "$v DLL" "$v DLL, real start" "$tmp/$v.out" "$tmp/$v.sim"
-done
-one_write "$first DLL, real start: the banner left in one write" "$tmp/$first.strace" "$banner"
-trigger_line line $boundary
-one_write "$first DLL, real start: the trigger line left in one write" "$tmp/$first.strace" "$line"
-
-# What the program asked of Windows once started, from its relay trace: the
-# same platform code in both programs, so one run shows it.
-err=$tmp/$first.err what="$first DLL, real start"
-check "$what: keeps the system from idle sleep (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), not the display" \
-  same "80000001" "$(sed -n 's/.*Call KERNEL32\.SetThreadExecutionState(\([0-9a-f]*\)).*/\1/p' "$err" | paste -sd' ')"
-check "$what: opts out of power throttling, timer and execution speed apart: two ProcessPowerThrottling calls of 12 bytes" \
-  same "00000004,0000000c 00000004,0000000c" \
-  "$(sed -n 's/.*Call KERNEL32\.SetProcessInformation([0-9a-f]*,\([0-9a-f]*\),[0-9a-f]*,\([0-9a-f]*\)).*/\1,\2/p' "$err" | paste -sd' ')"
-# Wine's own DLLs and the simulated one look things up too, so what counts
-# is that the program's own look-up is there and nothing is looked up of the
-# device library: by one of its names, or by ordinal, as it is bound.
-looked=$(sed -n 's/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,[0-9a-f]* "\(.*\)") ret=.*/\1/p
-                s/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,\([0-9a-f]*\)) ret=.*/ordinal \1/p' "$err")
-check "$what: looks up SetProcessInformation, nothing of AWG10K.dll by name or ordinal, and loads no library" \
-  same "SetProcessInformation||0" \
-  "$(grep -x SetProcessInformation <<<"$looked" | sort -u)|$(grep -E '^(AWG10K|ordinal )' <<<"$looked" | paste -sd' ')|$(grep -c 'Call KERNEL32\.LoadLibrary' "$err")"
 summary
