@@ -9,7 +9,11 @@ source tests/windows/lib.sh
 windows_set_up wine "$@"
 hold_cpu_lock test-windows-wine
 
+# The launcher runs in a prefix of its own, so ending it ends nothing else.
+launch_prefix=$tmp/launch-prefix
+new_prefix "$launch_prefix" "for the launcher"
 new_prefix "$tmp/prefix" "for the programs"
+wineserver -p  # stays up between the runs below; cleanup ends it
 # Wine's relay trace, for the runs started with WINEDEBUG=+relay: the calls
 # into Windows that the real starts are checked for, made by the programs
 # themselves or by start.exe (the launcher's), and nothing of Wine's own.
@@ -18,12 +22,6 @@ relay_calls="SetThreadExecutionState;SetProcessInformation;GetProcAddress;LoadLi
 relay_calls+=";LoadLibraryExW;CreateProcessW"
 wine_run reg add "$relay_key" /v RelayInclude /t REG_SZ /d "$relay_calls" /f
 wine_run reg add "$relay_key" /v RelayFromInclude /t REG_SZ /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f
-timeout 300 wineserver -w
-# The launcher runs in a prefix of its own, so ending it ends nothing else.
-launch_prefix=$tmp/launch-prefix
-cp -a "$WINEPREFIX" "$launch_prefix"
-prefixes+=("$launch_prefix")
-wineserver -p  # stays up between the runs below; cleanup ends it
 
 path='C:\Qmx\ZPR\samples\lorvex_20Hz_60sec_length.zpr' count_ok="count devices=1 status=0" opened="open id=1 status=0"
 loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
@@ -93,6 +91,46 @@ for v in "${variants[@]}"; do
   check "$v DLL, a file that will not load: prints exactly \"AWG10K_SetFile() Error\", exit status 1, the device closed again" \
     same "AWG10K_SetFile() Error.|1|$count_ok|$opened|load id=1 path=$path status=-1|close id=1 status=0" \
     "$(cat "$tmp/start-up.out"; echo .)|$status|$(calls "$log")"
+done
+
+# --- the launcher where its log cannot be written ------------------------------
+# A folder stands where the log would go, as a folder a user may not write to
+# would refuse it. The launcher is given the probe, by its full path, in the
+# program's place: the probe notes its priority class, and start.exe's call
+# to start it shows in the relay trace what it was asked for.
+echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
+locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
+mkdir -p "$locked/minute-trigger.log"
+cp "$launcher" "$locked/"
+rm -f "$fallback_log"
+wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")"
+locked_pid=$wine_pid
+for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
+wineserver -k 2>/dev/null || true
+wait $locked_pid 2>/dev/null || true
+wineserver -w
+wineserver -p
+check "launcher, log folder not writable: says where its log goes instead" \
+  grep -qF 'its output appended to C:\ProgramData\minute-trigger\minute-trigger.log' "$tmp/locked.out"
+check "launcher, log folder not writable: still starts the program, given by its full path, logging there" \
+  grep -q '^console .* priority ' "$fallback_log"
+# CreateProcessW's sixth argument is the creation flags: 0x80 asks for high
+# priority, 0x100 for realtime.
+flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,]*,\)\{4\}\([0-9a-f]*\),.*/\2/p' \
+          "$tmp/locked.err" | head -n1)
+echo "test-windows: the launcher's start of its program, creation flags: ${flags:-none seen}"
+check "launcher: starts the program at high priority, never realtime" \
+  test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
+
+# --- the task definitions --------------------------------------------------------
+# Wine's schtasks reads a task's XML and keeps the settings it understood.
+for kind in logon boot; do
+  stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
+  wine_run schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f || true
+  check "task for $kind: Wine's schtasks imports it, with its settings" \
+    same "PT0S false false IgnoreNew 4" \
+    "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
+         sed -n "s:.*<$s>\(.*\)</$s>.*:\1:p" "$stored" 2>/dev/null; done | paste -sd' ')"
 done
 
 # --- real starts, two at a time, each for the faked minute -------------------
@@ -189,46 +227,6 @@ looked=$(sed -n 's/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,[0-9a-f]* "\(.*\)")
 check "$what: looks up SetProcessInformation, nothing of AWG10K.dll by name or ordinal, and loads no library" \
   same "SetProcessInformation||0" \
   "$(grep -x SetProcessInformation <<<"$looked" | sort -u)|$(grep -E '^(AWG10K|ordinal )' <<<"$looked" | paste -sd' ')|$(grep -c 'Call KERNEL32\.LoadLibrary' "$err")"
-
-# --- the launcher where its log cannot be written ------------------------------
-# A folder stands where the log would go, as a folder a user may not write to
-# would refuse it. The launcher is given the probe, by its full path, in the
-# program's place: the probe notes its priority class, and start.exe's call
-# to start it shows in the relay trace what it was asked for.
-echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
-locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
-mkdir -p "$locked/minute-trigger.log"
-cp "$launcher" "$locked/"
-rm -f "$fallback_log"
-wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")"
-locked_pid=$wine_pid
-for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
-wineserver -k 2>/dev/null || true
-wait $locked_pid 2>/dev/null || true
-wineserver -w
-wineserver -p
-check "launcher, log folder not writable: says where its log goes instead" \
-  grep -qF 'its output appended to C:\ProgramData\minute-trigger\minute-trigger.log' "$tmp/locked.out"
-check "launcher, log folder not writable: still starts the program, given by its full path, logging there" \
-  grep -q '^console .* priority ' "$fallback_log"
-# CreateProcessW's sixth argument is the creation flags: 0x80 asks for high
-# priority, 0x100 for realtime.
-flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,]*,\)\{4\}\([0-9a-f]*\),.*/\2/p' \
-          "$tmp/locked.err" | head -n1)
-echo "test-windows: the launcher's start of its program, creation flags: ${flags:-none seen}"
-check "launcher: starts the program at high priority, never realtime" \
-  test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
-
-# --- the task definitions --------------------------------------------------------
-# Wine's schtasks reads a task's XML and keeps the settings it understood.
-for kind in logon boot; do
-  stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
-  wine_run schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f || true
-  check "task for $kind: Wine's schtasks imports it, with its settings" \
-    same "PT0S false false IgnoreNew 4" \
-    "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
-         sed -n "s:.*<$s>\(.*\)</$s>.*:\1:p" "$stored" 2>/dev/null; done | paste -sd' ')"
-done
 
 # --- in a console ----------------------------------------------------------------
 # in_console NAME LINE...: runs a batch file of LINEs under Wine's cmd in a
