@@ -59,7 +59,7 @@ pick_set() {
   if ! runs_32bit; then
     why="this kernel does not run 32-bit programs, so 32-bit Wine cannot start"
   elif ! need wine32:i386 libfaketime:i386; then
-    why="the 32-bit Wine packages (wine32:i386 libfaketime:i386) could not be installed: need's reason above"
+    why="the 32-bit Wine packages (wine32:i386 libfaketime:i386) could not be installed (need's reason above)"
   elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     why="32-bit Wine (/usr/lib/wine/wine) does not start"
   else
@@ -74,11 +74,10 @@ runs_32bit() {
   echo 'int main() { return 0; }' | i686-linux-gnu-gcc -static -x c -o "$tmp/32-bit" - && "$tmp/32-bit" 2>/dev/null
 }
 
-# build_set: what the set needs, built where missing or out of date (a second
-# run relinks only what changed): the 32-bit build and its distribution, the
-# simulated DLL in cdecl, and for the x86_64 set the x86-64 twin (for these
-# tests only, never laid out or shipped). The distribution is laid out again
-# only when something it is made of is newer than its package.
+# build_set: the 32-bit build, the simulated DLL in cdecl, and in the x86_64
+# set the x86-64 twin (for these tests only), each brought up to date (a
+# second run relinks only what changed); the distribution laid out again only
+# when something it is made of is newer than its package.
 build_set() {
   local package
   [ -f $win/CMakeCache.txt ] || BUILD_DIR=$win scripts/build-windows.sh || return 1
@@ -166,13 +165,11 @@ end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 
 on_exit=end_wine
 
 # new_prefix DIR WHAT: makes DIR a fresh Wine prefix and the one in use, ended
-# at exit: a copy of one never used, made once for this Wine and set in
+# at exit: a copy of one never used, made once a Wine version and set in
 # $win (making one takes a quarter of a minute). Wine's schtasks fails for
-# good in a prefix used before it has settled, hence the wait. Wine keeps
-# the name of its server's folder, $TMPDIR/wine-XXXXXX, in the prefix
-# (file wineserver), and makes that folder again under whatever TMPDIR a
-# later command on the prefix has, where nothing removes it: the one kept
-# goes without it, so that each copy makes its own in this run's $tmp.
+# good in a prefix used before it has settled, hence the wait. Wine notes its
+# server's folder, $TMPDIR/wine-XXXXXX, in the prefix (file wineserver) and
+# makes it again under any other TMPDIR, left there: the copies go without.
 new_prefix() {
   local made=$PWD/$win/wine-prefix-$WINEARCH version
   version=$("$wine" --version)
