@@ -28,6 +28,33 @@ trap finish EXIT
 # background COMMAND...: runs COMMAND alongside, ended with the script.
 background() { "$@" & background_pids+=($!); }
 
+# hold_cpu_lock WHO: holds the lock that keeps runs which spin a core or time
+# the trigger apart (CONTRIBUTING.md) from here to the script's end, unless
+# it is held already for this script: by whoever set
+# MINUTE_TRIGGER_CPU_LOCK_HELD, or by a flock among the script's parents, so
+# that a nested test never waits for its own caller. The lock is held by a
+# flock of its own that ends with the script, whatever the script leaves
+# running: only the script holds the pipe that keeps it.
+cpu_lock=/tmp/minute-trigger-cpu.lock
+hold_cpu_lock() {
+  [ -z "${MINUTE_TRIGGER_CPU_LOCK_HELD:-}" ] && ! cpu_lock_held_above || return 0
+  local held
+  echo "$1: taking the CPU lock, $cpu_lock (waits while another run holds it)"
+  coproc cpu_lock_holder { exec flock -o "$cpu_lock" sh -c 'echo held; exec cat >/dev/null'; }
+  read -r held <&"${cpu_lock_holder[0]}"
+  export MINUTE_TRIGGER_CPU_LOCK_HELD=1
+}
+cpu_lock_held_above() {
+  local inode holders p=$PPID
+  inode=$(stat -c %i "$cpu_lock" 2>/dev/null) || return 1
+  holders=" $(awk -v inode="$inode" '$2 == "FLOCK" && $6 ~ ":" inode "$" { print $5 }' /proc/locks | paste -sd' ') "
+  while [ "${p:-1}" -gt 1 ]; do
+    [[ $holders != *" $p "* ]] || return 0
+    p=$(sed -n 's/^PPid:\t//p' "/proc/$p/status" 2>/dev/null)
+  done
+  return 1
+}
+
 # Standard error goes to a file, and from there where it went before, so that
 # an unset variable is seen wherever the harness hit it: in a check's command,
 # in the arguments made for it, in a pipeline's subshell.
