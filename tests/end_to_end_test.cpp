@@ -234,7 +234,6 @@ TEST(StartUp, SeveralDevicesGoOnToTheLoop)
 {
     Env env = Faked("@2026-12-08 10:00:30");
     env.push_back("AWG10K_SIM_DEVICES=2");
-    // Arguments, a user's guesses among them, are ignored.
     const Transcript t = RunProgram(env, {Seconds(0.5), {"--help", "", "-d 2"}});
     // Still in its loop when ended, having printed the banner and no trigger yet.
     EXPECT_EQ(-1, t.status);

@@ -5,20 +5,17 @@
 # that cannot run here) and "N passed, M failed, K skipped" last, and exits
 # non-zero on a failure.
 
-# faketime_library [ARCH]: prints where libfaketime.so.1 for ARCH (x86_64
-# unless given, or i386) is, in Debian's folder for ARCH or a source
-# install's; fails, saying so, if there is none. Its word size is checked:
-# the loader skips a preloaded library of the other one with a mere warning,
-# and the clock would quietly not be faked.
+# faketime_library [ARCH]: prints the libfaketime.so.1 for ARCH (x86_64
+# unless given, or i386), Debian's or a source install's, or fails. Its ELF
+# class (fifth byte: 1 for 32-bit) is checked: the loader skips a preload of
+# the other word size with a mere warning, and the clock would run unfaked.
 faketime_library() {
   local arch=${1:-x86_64} class=2 dir
   [ "$arch" != i386 ] || class=1
   for dir in "/usr/lib/$arch-linux-gnu/faketime" /usr/lib/faketime /usr/local/lib/faketime; do
-    # The ELF header's fifth byte: 1 for 32-bit, 2 for 64-bit.
     [ "$(od -An -tu1 -j4 -N1 "$dir/libfaketime.so.1" 2>/dev/null | tr -d ' ')" != $class ] || { echo "$dir/libfaketime.so.1"; return; }
   done
-  echo "no libfaketime.so.1 for $arch in /usr/lib/$arch-linux-gnu/faketime, /usr/lib/faketime or /usr/local/lib/faketime" >&2
-  return 1
+  echo "no libfaketime.so.1 for $arch (Debian: libfaketime for $arch)" >&2; return 1
 }
 # Run rather than sourced, as tests/CMakeLists.txt does, it is that look-up.
 [ "${BASH_SOURCE[0]}" != "$0" ] || { faketime_library "$@"; exit; }

@@ -22,11 +22,8 @@ check_linking() {
       grep -qE '\(NEEDED\) *Shared library: \[libAWG10K\.so(\.[0-9.]*)?\]$' <<<"$dynamic"
     check "$program: bound at load (BIND_NOW)" grep -q 'FLAGS.*NOW' <<<"$dynamic"
     runpath=$(sed -n 's/.*(RUNPATH) *Library runpath: \[\(.*\)\]$/\1/p' <<<"$dynamic")
-    if [ -n "$expected" ]; then
-      check "$program: RUNPATH exactly \"$expected\"" same "$expected" "$runpath"
-    else
-      check "$program: RUNPATH \"$runpath\", every entry absolute or under \$ORIGIN" safe_runpath "$runpath"
-    fi
+    [ -n "$expected" ] || check "$program: RUNPATH \"$runpath\", every entry absolute or under \$ORIGIN" safe_runpath "$runpath"
+    [ -z "$expected" ] || check "$program: RUNPATH exactly \"$expected\"" same "$expected" "$runpath"
   done
 }
 
