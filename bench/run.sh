@@ -25,7 +25,7 @@
 # flock /tmp/minute-trigger-cpu.lock.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tests/lib.sh
+source bench/lib.sh
 source bench/lateness.sh
 
 boundaries=100 real=0 load=0 sched=()

@@ -216,21 +216,17 @@ TEST(StartUp, EachFailureEndsWithItsOwnMessageAndStatus1)
         {{"AWG10K_SIM_FAIL=load"},
          Opened + "load id=1 path=C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr status=-1\n"
                   "close id=1 status=0\nAWG10K_SetFile() Error"},
-        // A mistyped simulator setting is named and stops the program at its first call.
-        {{"AWG10K_SIM_DEVICES=two"},
+        // Mistyped simulator settings are named and stop the program at its first call.
+        {{"AWG10K_SIM_DEVICES=two", "AWG10K_SIM_FAIL=trigger,bogus"},
          "AWG10K simulator: AWG10K_SIM_DEVICES=\"two\": the device count must be a whole number from 0 to 255\n"
-         "count status=-1\nAWG10K_GetNumberOfDevices() Error"},
-        {{"AWG10K_SIM_FAIL=count,bogus"},
-         "AWG10K simulator: AWG10K_SIM_FAIL=\"count,bogus\": entries are count, open, load, close, trigger, "
+         "AWG10K simulator: AWG10K_SIM_FAIL=\"trigger,bogus\": entries are count, open, load, close, trigger, "
          "comma-separated\ncount status=-1\nAWG10K_GetNumberOfDevices() Error"},
     };
     for (const auto &row : rows) {
-        for (const auto &args : {std::vector<std::string>{}, {"--help", "", "-d 2"}}) {
-            SCOPED_TRACE(row.env[0] + " with " + std::to_string(args.size()) + " arguments");
-            const Transcript t = RunProgram(row.env, {nullptr, args});
-            EXPECT_EQ(1, t.status);
-            EXPECT_EQ(row.transcript, Untimed(t.text));
-        }
+        SCOPED_TRACE(row.env[0]);
+        const Transcript t = RunProgram(row.env);
+        EXPECT_EQ(1, t.status);
+        EXPECT_EQ(row.transcript, Untimed(t.text));
     }
 }
 
@@ -238,7 +234,7 @@ TEST(StartUp, SeveralDevicesGoOnToTheLoop)
 {
     Env env = Faked("@2026-12-08 10:00:30");
     env.push_back("AWG10K_SIM_DEVICES=2");
-    const Transcript t = RunProgram(env, {Seconds(0.5), {"ignored", "arguments"}});
+    const Transcript t = RunProgram(env, {Seconds(0.5), {"--help", "", "-d 2"}});
     // Still in its loop when ended, having printed the banner and no trigger yet.
     EXPECT_EQ(-1, t.status);
     EXPECT_EQ("count devices=2 status=0\n" + Loaded.substr(Loaded.find("open")) + Banner, Untimed(t.text));
@@ -265,13 +261,9 @@ TEST(Loop, OneTriggerAMinuteWithTheRightDate)
         Env env;
         std::string start, transcript;
     } rows[] = {
-        {{}, "2026-12-31 23:58:59",  // midnight, month and year end
-         Triggered("20261231 23:59:00") + Triggered("20270101 00:00:00")},
-        {{}, "2028-02-28 23:59:59",  // into 29 February of a leap year, and out
-         Triggered("20280229 00:00:00") + Triggered("20280229 00:01:00")},
-        {{}, "2028-02-29 23:58:59", Triggered("20280229 23:59:00") + Triggered("20280301 00:00:00")},
-        {{}, "2038-01-19 03:13:59",  // past the end of 32-bit time
-         Triggered("20380119 03:14:00") + Triggered("20380119 03:15:00")},
+        // Midnight, month and year end, past the end of 32-bit time: a time
+        // cut to 32 bits anywhere on its way from the clock shows as 1902.
+        {{}, "2038-12-31 23:58:59", Triggered("20381231 23:59:00") + Triggered("20390101 00:00:00")},
         // A failing trigger is not retried: the line still tells the minute, and
         // the failure follows it on standard error.
         {{"AWG10K_SIM_FAIL=trigger"}, "2026-12-08 10:00:59",

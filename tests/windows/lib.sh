@@ -96,13 +96,6 @@ build_set() {
   cmake --build $win64 -j2 --target all call_stress probe warmth_check >/dev/null
 }
 
-# faketime_library [ARCH]: the libfaketime to preload into a program of ARCH
-# (x86_64, the default, or i386); fails if it is not installed.
-faketime_library() {
-  local lib=/usr/lib/${1:-x86_64}-linux-gnu/faketime/libfaketime.so.1
-  [ -f "$lib" ] && echo "$lib"
-}
-
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine maps / to drive Z:
 
 # What a Windows file says. One objdump and one nm read PE32 and PE32+ alike,
