@@ -124,7 +124,11 @@ void WatchClock(ClockWatch *watch, const std::tm *minute)
 {
     ClockSync sync;
     ReadClockSync(&sync);
-    // One fputs of the whole line: standard error is unbuffered, and a line
-    // in pieces could be cut by the only end the program has, a kill.
-    if (const char *line = NextClockLine(watch, sync, minute)) fputs(line, stderr);
+    // The whole line at once, then flushed: the Microsoft C runtime buffers
+    // a standard error that leads to a file (the launcher's log) as fully
+    // as standard output, and a kill, the program's only end, would lose it.
+    if (const char *line = NextClockLine(watch, sync, minute)) {
+        fputs(line, stderr);
+        fflush(stderr);
+    }
 }

@@ -89,7 +89,12 @@ int main()
             // The line above stays one a minute whatever happened, since logs are
             // read that way; a failure goes beside it, never retried: a second
             // try would come late and could start the waveform off the minute.
-            if (Status != 0) fputs("AWG10K_Trigger() Error\n", stderr);
+            // Flushed as the trigger line is: a standard error that leads to a
+            // file is fully buffered under the Microsoft C runtime.
+            if (Status != 0) {
+                fputs("AWG10K_Trigger() Error\n", stderr);
+                fflush(stderr);
+            }
             WatchClock(&Clock, &utc);
         }
         PreviousSecond = Second;
