@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -136,6 +137,11 @@ Transcript RunProgram(Env env, const Options &options = {})
     env.push_back("LD_LIBRARY_PATH=" SIMULATOR_DIR);
     // libfaketime is preloaded ahead of the sanitizer runtime in sanitized builds.
     env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
+    // The kernel's clock state is stood in for in every run (synchronised
+    // unless a test says otherwise), whatever this machine's clock is.
+    const auto preload = std::find_if(env.begin(), env.end(), [](auto &e) { return e.rfind("LD_PRELOAD=", 0) == 0; });
+    if (preload == env.end()) env.push_back("LD_PRELOAD=" CLOCK_SYNC_STAND_IN);
+    else *preload += ":" CLOCK_SYNC_STAND_IN;
 
     int pipe_ends[2] = {-1, -1};
     if (streams == Streams::BrokenPipe) {
@@ -345,6 +351,48 @@ TEST(Loop, ClockStepsOverOrBackIntoSecondZero)
     t = RunProgram(env, Options{steps({{2.5, "@2026-12-08 10:01:00"}}, 3.0)}.In(dir));
     const std::string Once = Triggered("20261208 10:01:00");
     EXPECT_EQ(Loaded + Banner + Once + Once, Untimed(t.text));
+}
+
+// Whether the clock is kept to UTC, as the kernel says (stood in for): said
+// on standard error at start unless synchronised, then at each change once it
+// has held three minute readings, with the minute it was first read; the
+// triggers go on whatever is read, a refused read included.
+TEST(Clock, SaysWhenItIsNotSynchronisedAtStartAndAtEachChange)
+{
+    const std::string Unsynchronised = "not synchronised (kernel: maximum error 16 s); triggers follow this PC's clock, "
+                                       "which may be off UTC by seconds\n";
+    const std::string Minutes = Triggered("20261208 10:01:00") + Triggered("20261208 10:02:00");
+    for (const auto &[setting, line] : std::vector<std::pair<std::string, std::string>>{
+             {"16000000 unsync", "Clock: " + Unsynchronised},
+             {"refuse", "Clock: synchronisation unknown (ntp_adjtime: Operation not permitted); triggers follow "
+                        "this PC's clock, unchecked against UTC\n"}}) {
+        const Transcript t = RunProgram({"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=@2026-12-08 10:00:59 x30",
+                                         "CLOCK_SYNC_STAND_IN=" + setting}, {Triggers(2)});
+        EXPECT_EQ(Loaded + Banner + line + Minutes, Untimed(t.text)) << setting;
+    }
+
+    // Synchronised by chronyd without rtcsync (STA_UNSYNC set, TIME_ERROR,
+    // 12 ms), unsynchronised from 10:02, synchronised again from 10:05.
+    const Folder dir;
+    const std::string state = dir / "clock-sync";
+    WriteFile(state, "12000 unsync");
+    // Written well between two boundaries: at 30 times real speed, a minute every 2 s from 0.03 s.
+    auto next = std::make_shared<int>(0);
+    const Until triggers = Triggers(7);
+    const Until plan = [&, next](const std::string &text, double elapsed) {
+        if (*next == 0 && elapsed >= 1.0) WriteFile(state, "16000000 unsync"), ++*next;
+        if (*next == 1 && elapsed >= 7.0) WriteFile(state, "12000 unsync"), ++*next;
+        return triggers(text, elapsed);
+    };
+    const Transcript t = RunProgram({"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=@2026-12-08 10:00:59 x30",
+                                     "CLOCK_SYNC_STAND_IN=@" + state}, Options{plan}.In(dir));
+    std::string expected = Loaded + Banner + Minutes;
+    for (const char *m : {"03", "04", "05", "06", "07"}) {
+        expected += Triggered(std::string("20261208 10:") + m + ":00");
+        if (m == std::string("04")) expected += "Clock at 20261208 10:02:00: " + Unsynchronised;
+    }
+    EXPECT_EQ(expected + "Clock at 20261208 10:05:00: synchronised again (reported maximum error 12 ms)\n",
+              Untimed(t.text));
 }
 
 }  // namespace
