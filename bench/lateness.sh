@@ -1,5 +1,5 @@
 # shellcheck shell=bash
-# The figures of bench/run.sh, sourced by it after tests/lib.sh (device_log,
+# The figures of bench/run.sh, sourced by it after bench/lib.sh (device_log,
 # stats).
 
 # Prints each trigger's lateness in ns, one a line, from a device log. A

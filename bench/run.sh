@@ -25,7 +25,7 @@
 # flock /tmp/minute-trigger-cpu.lock.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source tests/lib.sh
+source bench/lib.sh
 source bench/lateness.sh
 
 boundaries=100 real=0 load=0 sched=()
@@ -41,6 +41,8 @@ declare -A library_dir=([simulator]=$build/simulator [stand-in]=$build/bench/sta
 declare -A spinner=([program]=$program [cold]=$cold)
 out=$build/lateness
 rm -rf "$out" && mkdir -p "$out"
+# The programs' standard error (a machine with no time daemon gets the clock
+# line from every start) goes to $out/stderr, not between the tables.
 
 if [ $load = 1 ]; then
   echo "bench: loading all $(nproc) cores with stress-ng"
@@ -61,7 +63,7 @@ run_faked() {  # library label boundary-epoch command...
   shift 3
   offset=$(awk -v at="$at" -v now="$(date +%s.%N)" -v lead=$lead 'BEGIN { printf "%+.6f", at - now - lead }')
   LD_LIBRARY_PATH=${library_dir[$library]} AWG10K_SIM_LOG=$log LD_PRELOAD=$faketime FAKETIME="$offset" \
-    "${sched[@]}" "$@" >/dev/null &
+    "${sched[@]}" "$@" >/dev/null 2>>"$out/stderr" &
   pid=$!
   sleep "$lead" 0.05
   kill "$pid" 2>/dev/null || true
@@ -78,7 +80,7 @@ run_real_minute() {  # library
   minute=$(date -u -d "@$(($(date +%s) / 60 * 60 + 60))" +%Y-%m-%dT%H:%M)
   for label in program cold; do
     LD_LIBRARY_PATH=${library_dir[$library]} AWG10K_SIM_LOG=$out/$library-$label-$minute.log \
-      "${sched[@]}" "${spinner[$label]}" >/dev/null &
+      "${sched[@]}" "${spinner[$label]}" >/dev/null 2>>"$out/stderr" &
     run+=($!)
   done
   sleep "$(awk -v now="$(date +%s.%N)" 'BEGIN { printf "%.3f", 60 - now % 60 + 0.1 }')"
@@ -118,7 +120,7 @@ done
 cost() { awk -F, -v n="\"$2_median\"" '$1 == n { printf "%.1f", $3 }' "$out/$1-poll.csv"; }
 
 echo "bench: CPU time of the program over 3 wall seconds"
-AWG10K_SIM_LOG=/dev/null "${sched[@]}" "$program" >/dev/null &
+AWG10K_SIM_LOG=/dev/null "${sched[@]}" "$program" >/dev/null 2>>"$out/stderr" &
 cpupid=$!
 read -r cpu0 _ </proc/$cpupid/schedstat
 t0=$(date +%s%N)
@@ -174,3 +176,4 @@ done
 histogram "$build/lateness.png" "Trigger lateness $what" "${series[@]}"
 echo
 echo "bench: histogram written to $build/lateness.png, raw figures (ns) in $out/"
+[ ! -s "$out/stderr" ] || echo "bench: the programs wrote $(wc -l <"$out/stderr") lines to standard error, in $out/stderr"

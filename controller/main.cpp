@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "AWG10K.h"
+#include "clock_watch.h"
 #include "platform.h"
 #include "trigger_warmth.h"
 
@@ -50,6 +51,11 @@ int main()
     // Each line in one write, so a process ended from outside never leaves
     // half of one in a log.
     fflush(stdout);
+    // Every trigger line looks right however far this PC's clock is from
+    // UTC: say so at once when it is not kept to it, and after each trigger
+    // when that changes. Never while the loop waits for a boundary.
+    ClockWatch Clock;
+    WatchClock(&Clock, nullptr);
 
     // Spins without pause: any sleep would make the trigger late by up to
     // the scheduler's wake-up granularity.
@@ -83,7 +89,13 @@ int main()
             // The line above stays one a minute whatever happened, since logs are
             // read that way; a failure goes beside it, never retried: a second
             // try would come late and could start the waveform off the minute.
-            if (Status != 0) fputs("AWG10K_Trigger() Error\n", stderr);
+            // Flushed as the trigger line is: a standard error that leads to a
+            // file is fully buffered under the Microsoft C runtime.
+            if (Status != 0) {
+                fputs("AWG10K_Trigger() Error\n", stderr);
+                fflush(stderr);
+            }
+            WatchClock(&Clock, &utc);
         }
         PreviousSecond = Second;
     }

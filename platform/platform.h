@@ -36,4 +36,25 @@ void ReadClock(ClockReading *tb);
 // Fills *out with the UTC calendar fields of ts; false if it cannot.
 bool BreakDownUtc(int64_t ts, std::tm *out);
 
+// What this platform can read of whether something keeps its clock to UTC:
+// the trigger is only as close to UTC as the clock it follows. Facts alone;
+// what they mean and what to say of them is decided in
+// controller/clock_watch.cpp, where the decision can be tested anywhere.
+struct ClockSync {
+    enum Keeper : uint8_t { Kernel, Windows } keeper;
+    // Kernel: 0, or the errno of a refused read; the maximum error it
+    // reports, in microseconds.
+    // Windows: 0, or GetLastError() of a Windows Time state that could not be read.
+    int error;
+    long maxerror_us;
+    // Windows: whether a time service is adjusting the clock's rate now.
+    enum Adjusting : uint8_t { Adjusted, NotAdjusted, AdjustmentUnreadable } adjusting;
+    // Windows: the state of the Windows Time service.
+    enum Service : uint8_t { Running, NotRunning, Missing, ServiceUnreadable } service;
+};
+
+// Cheap (about a microsecond on Linux), but not free: called only after a
+// trigger, never while the loop waits for one.
+void ReadClockSync(ClockSync *sync);
+
 #endif

@@ -37,17 +37,12 @@ if [ -f "$dir/CMakeCache.txt" ]; then
 fi
 echo "build-windows: configuring $dir with cmake/mingw-i686.cmake $*"
 cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
-echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-precise.exe and $dir/simulator/AWG10K.dll"
+echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-precise.exe, $dir/simulator/AWG10K.dll" \
+     "and $dir/task-for-folder.dll (the installer's step that writes the task for its folder)"
 cmake --build "$dir" -j"$(nproc)" >/dev/null
 convention=$(sed -n 's/^AWG10K_CALLING_CONVENTION:STRING=//p' "$dir/CMakeCache.txt")
 strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$dir/CMakeCache.txt")
-cxx=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$dir/CMakeCache.txt")
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
-# The installer's custom step, kept in the package and never installed: built
-# here, apart from the programs' CMake build, as nothing else links it.
-echo "build-windows: building $dir/task-for-folder.dll, the installer's step that writes the task for its folder"
-"$cxx" -std=c++17 -Os -Wall -Wextra -Wpedantic -Werror -shared -static -s -Wl,--kill-at \
-       -ffunction-sections -Wl,--gc-sections -o "$dir/task-for-folder.dll" packaging/windows/task_for_folder.cpp -lmsi
 # sign FILE: signed in place, when a certificate was given.
 sign() {
   [ -n "${SIGN_PKCS12:-}" ] || return 0
@@ -88,12 +83,9 @@ printf 'simulated AWG10K.dll, minute-trigger %s, 32-bit Windows (i686)\r\ncallin
        "$built" "$convention" >"$dist/simulator/BUILD.txt"
 (cd "$dist" && cmake -E tar cf minute-trigger-windows-x86.zip --format=zip minute-trigger \
  && cmake -E tar cf AWG10K-simulator-windows-x86.zip --format=zip simulator)
-# wixl takes only paths relative to where it runs: the build folder, which
-# holds the custom step, with the files from the zip's folder.
 msi=minute-trigger-$version-x86.msi
 echo "build-windows: building $dist/$msi from packaging/windows/minute-trigger.wxs"
-(cd "$dir" && wixl -a x86 -D Version="$version" -D Dist=dist/minute-trigger -o "dist/$msi" \
-   "$OLDPWD/packaging/windows/minute-trigger.wxs")
+scripts/package-msi.sh x86 "$version" "$dist/minute-trigger" "$dir/task-for-folder.dll" "$dist/$msi" >/dev/null
 sign "$dist/$msi"
 echo "build-windows: simulated AWG10K.dll built $convention"
 echo "build-windows: program  $dist/minute-trigger/, $dist/minute-trigger-windows-x86.zip and $dist/$msi${SIGN_PKCS12:+ (signed)}"

@@ -1,8 +1,25 @@
 # shellcheck shell=bash
 # What every shell test shares (tests/*.sh, tests/windows/*.sh), and with them
-# the soak and the benchmark; sourced under set -euo pipefail. A test prints
-# "ok: NAME" or "FAIL: NAME" a check (SKIPPED: one that cannot run here) and
-# "N passed, M failed, K skipped" last, and exits non-zero on a failure.
+# the soak and the benchmark (through bench/lib.sh); sourced under set -euo
+# pipefail. A test prints "ok: NAME" or "FAIL: NAME" a check (SKIPPED: one
+# that cannot run here) and "N passed, M failed, K skipped" last, and exits
+# non-zero on a failure.
+
+# faketime_library [ARCH]: prints the libfaketime.so.1 for ARCH (x86_64
+# unless given, or i386), Debian's or a source install's, or fails. Its ELF
+# class (fifth byte: 1 for 32-bit) is checked: the loader skips a preload of
+# the other word size with a mere warning, and the clock would run unfaked.
+faketime_library() {
+  local arch=${1:-x86_64} class=2 dir
+  [ "$arch" != i386 ] || class=1
+  for dir in "/usr/lib/$arch-linux-gnu/faketime" /usr/lib/faketime /usr/local/lib/faketime; do
+    [ "$(od -An -tu1 -j4 -N1 "$dir/libfaketime.so.1" 2>/dev/null | tr -d ' ')" != $class ] || { echo "$dir/libfaketime.so.1"; return; }
+  done
+  echo "no libfaketime.so.1 for $arch (Debian: libfaketime for $arch)" >&2; return 1
+}
+# Run rather than sourced, as tests/CMakeLists.txt does, it is that look-up.
+[ "${BASH_SOURCE[0]}" != "$0" ] || { faketime_library "$@"; exit; }
+
 passed=0 failed=0 skipped=0 summarised= on_exit= background_pids=()
 tmp=$(mktemp -d)
 harness_pid=$BASHPID
@@ -27,6 +44,33 @@ finish() {
 trap finish EXIT
 # background COMMAND...: runs COMMAND alongside, ended with the script.
 background() { "$@" & background_pids+=($!); }
+
+# hold_cpu_lock WHO: holds the lock that keeps runs which spin a core or time
+# the trigger apart (CONTRIBUTING.md) from here to the script's end, unless
+# it is held already for this script: by whoever set
+# MINUTE_TRIGGER_CPU_LOCK_HELD, or by a flock among the script's parents, so
+# that a nested test never waits for its own caller. The lock is held by a
+# flock of its own that ends with the script, whatever the script leaves
+# running: only the script holds the pipe that keeps it.
+cpu_lock=/tmp/minute-trigger-cpu.lock
+hold_cpu_lock() {
+  [ -z "${MINUTE_TRIGGER_CPU_LOCK_HELD:-}" ] && ! cpu_lock_held_above || return 0
+  local held
+  echo "$1: taking the CPU lock, $cpu_lock (waits while another run holds it)"
+  coproc cpu_lock_holder { exec flock -o "$cpu_lock" sh -c 'echo held; exec cat >/dev/null'; }
+  read -r held <&"${cpu_lock_holder[0]}"
+  export MINUTE_TRIGGER_CPU_LOCK_HELD=1
+}
+cpu_lock_held_above() {
+  local inode holders p=$PPID
+  inode=$(stat -c %i "$cpu_lock" 2>/dev/null) || return 1
+  holders=" $(awk -v inode="$inode" '$2 == "FLOCK" && $6 ~ ":" inode "$" { print $5 }' /proc/locks | paste -sd' ') "
+  while [ "${p:-1}" -gt 1 ]; do
+    [[ $holders != *" $p "* ]] || return 0
+    p=$(sed -n 's/^PPid:\t//p' "/proc/$p/status" 2>/dev/null)
+  done
+  return 1
+}
 
 # Standard error goes to a file, and from there where it went before, so that
 # an unset variable is seen wherever the harness hit it: in a check's command,
@@ -91,39 +135,3 @@ device_log() {
 }
 # calls LOG: the calls alone, without their times, joined by |.
 calls() { device_log "$1" | cut -d' ' -f4- | paste -sd'|'; }
-# stats FILE: of figures in ns, one a line: the minimum, median, 99th
-# percentile (nearest rank) and maximum in us, and the count.
-stats() {
-  sort -n "$1" | awk '{ v[NR] = $1 / 1000 }
-    END { if (NR == 0) exit 1
-          r = int(0.99 * NR); if (r < 0.99 * NR) r++
-          m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
-          printf "%10.2f %10.2f %10.2f %10.2f %6d\n", v[1], m, v[r], v[NR], NR }'
-}
-
-# options USAGE NAME... -- ARG...: sets NAME from "--NAME VALUE" (a NAME
-# ending in ! is a flag, set to 1) and the array sched from "--sched 'CMD...'"
-# ('service': the service's settings); anything else prints USAGE, exits 2.
-options() {
-  local usage=$1 names=() name
-  shift
-  until [ "$1" = -- ]; do names+=("$1"); shift; done; shift
-  while [ $# -gt 0 ]; do
-    for name in "${names[@]}" sched ''; do [ "$1" = "--${name%!}" ] && break; done
-    case $name in
-      '') echo "usage: $usage" >&2; exit 2 ;;
-      *!) printf -v "${name%!}" 1; shift ;;
-      sched) read -ra sched <<<"${2-}"; shift 2 ;;
-      *) printf -v "$name" %s "${2-}"; shift 2 ;;
-    esac
-  done
-  [ "${sched[*]:-}" != service ] || read -ra sched <<<"$(scripts/service-sched.sh)"
-}
-# release_build WHO DIR [CMAKE_ARG...]: the program alone, optimised, into
-# DIR; faketime: the libfaketime to preload.
-release_build() {
-  echo "$1: building into $2/"
-  cmake -S . -B "$2" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "${@:3}" >/dev/null
-  cmake --build "$2" -j"$(nproc)" >/dev/null
-  faketime=$(ls /usr/lib/*/faketime/libfaketime.so.1 | head -n1)
-}

@@ -14,7 +14,7 @@
 # flock /tmp/minute-trigger-cpu.lock.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-source tests/lib.sh
+source bench/lib.sh
 
 hours=6 rate=30 only= sched=(service)
 options "tests/soak/run.sh [--hours H] [--rate R] [--only idle|loaded] [--sched 'CMD...']" hours rate only -- "$@"

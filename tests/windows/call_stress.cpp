@@ -1,12 +1,13 @@
 // Calls every entry of a simulated AWG10K.dll through the program's own thin
-// functions and call helper, a million rounds by default, and checks what a
+// functions and call helper, a thousand rounds by default, and checks what a
 // calling-convention mistake spoils: the stack pointer, the caller's own
 // variables, the arguments the entries receive and the results they return.
-// One run per DLL convention (tests/windows/test.sh). A mismatch shows in
-// the caller at once: compiled with -O2, it addresses its own variables from
-// ESP, so a stack pointer left off by an entry's argument bytes points them
-// at the wrong words from the first call on. A million rounds also give a
-// fault that shows only at some depths of the stack every chance to.
+// One run per DLL convention (tests/windows/wine.sh, qemu.sh). A mismatch
+// shows in the caller at once: compiled with -O2, it addresses its own
+// variables from ESP, so a stack pointer left off by an entry's argument
+// bytes points them at the wrong words from the first call on. Every round
+// runs at the same depth of the stack; the rounds are there for the wrong
+// identifiers, seven of them, each refused many times over.
 // Usage: call_stress.exe [ROUNDS]
 #include "AWG10K.h"
 
@@ -22,7 +23,7 @@
 
 int main(int argc, char **argv)
 {
-    const long rounds = argc > 1 ? std::atol(argv[1]) : 1000000;
+    const long rounds = argc > 1 ? std::atol(argv[1]) : 1000;
     // Kept in the frame, where a stack pointer left too high lets the next
     // call's pushes land.
     volatile uint32_t guard_low = 0x600DF00D;

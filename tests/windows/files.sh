@@ -1,5 +1,12 @@
+#!/usr/bin/env bash
 # What the files of a Windows build say before any of them runs: what they
-# import and export, what the compiler made of the code. Sourced by test.sh.
+# import and export, what the compiler made of the code; the shipped 32-bit
+# files in either set, and the x86-64 twin's in its own.
+#   tests/windows/files.sh [--arch i686|x86_64]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source tests/windows/lib.sh
+windows_set_up files "$@"
 
 # check_files ARCH PROGRAM_DIR BUILD_DIR DLL_DIR...: the two programs in
 # PROGRAM_DIR, the objects in BUILD_DIR, the simulated DLLs in each DLL_DIR.
@@ -16,29 +23,30 @@ check_files() {
     check "$arch $program: file says ${kind//\\/}" grep -qE "^$kind[ ,].*for MS Windows" <(file -b "$exe")
     check "$arch $program: AWG10K.dll imported by ordinals 1 3 5 6 7, nothing by name" \
       same "1 <none>,3 <none>,5 <none>,6 <none>,7 <none>" "$(imports AWG10K.dll "$exe" | sort -n | paste -sd,)"
-    check "$arch $program: timeBeginPeriod from WINMM" grep -qx '[0-9]* timeBeginPeriod' <(imports WINMM.dll "$exe")
+    check "$arch $program: asks for the 1 ms timer (timeBeginPeriod)" grep -qx '[0-9]* timeBeginPeriod' <(imports WINMM.dll "$exe")
     check "$arch $program: printf from msvcrt, the C runtime's own rather than MinGW's" \
       grep -qx '[0-9]* printf' <(imports msvcrt.dll "$exe")
-    check "$arch $program: console mode and Ctrl handler from KERNEL32" \
-      same "GetConsoleMode SetConsoleCtrlHandler SetConsoleMode" \
-      "$(imports KERNEL32.dll "$exe" | awk '$2 ~ /Console(Mode|CtrlHandler)$/ { print $2 }' | sort | paste -sd' ')"
     check "$arch $program: needs only Windows' DLLs and AWG10K.dll" \
       same "awg10k.dll kernel32.dll msvcrt.dll winmm.dll " "$(imported_dlls "$exe")"
     # The one look-up allowed is kernel32's SetProcessInformation, in the
     # platform code; the run-time trace under Wine shows what it looks up.
     check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp" \
       same "platform/windows.cpp.obj|" \
-      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/*/*.obj; do
+      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
            pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
-         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/*/*.obj | grep LoadLibrary || true)"
+         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
   done
-  check "$arch minute-trigger: the clock is _ftime64, with _gmtime64, both from msvcrt" \
-    same "_ftime64 _gmtime64" "$(imports msvcrt.dll "$programs/minute-trigger.exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
-  check "$arch minute-trigger: imports neither SetProcessInformation nor the precise clock, which Windows 7 lacks" \
-    imports_none_of KERNEL32.dll 'SetProcessInformation|Precise' "$programs/minute-trigger.exe"
-  check "$arch minute-trigger-precise: the clock is GetSystemTimePreciseAsFileTime, not _ftime64" \
-    same "GetSystemTimePreciseAsFileTime" \
-    "$(imports KERNEL32.dll "$programs/minute-trigger-precise.exe" | awk '$2 ~ /Precise/ { print $2 }'; imports msvcrt.dll "$programs/minute-trigger-precise.exe" | awk '$2 == "_ftime64" { print $2 }')"
+  # Each program's clock, and nothing of the other's: the default one must
+  # start on Windows 7, which has neither the precise clock nor
+  # SetProcessInformation (looked up at run time instead).
+  local clocks=
+  for program in minute-trigger minute-trigger-precise; do
+    exe=$programs/$program.exe
+    clocks+="$program: $(imports msvcrt.dll "$exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
+    clocks+=" $(imports KERNEL32.dll "$exe" | awk '$2 ~ /Precise|^SetProcessInformation$/ { print $2 }' | paste -sd' ');"
+  done
+  check "$arch: minute-trigger's clock is _ftime64 and _gmtime64, imports nothing Windows 7 lacks; minute-trigger-precise's is GetSystemTimePreciseAsFileTime" \
+    same "minute-trigger: _ftime64 _gmtime64 ;minute-trigger-precise: _gmtime64 GetSystemTimePreciseAsFileTime;" "$clocks"
   # The import library holds only the slots, so the link itself makes the
   # thin functions own the plain names; what it allows is a main that calls
   # through a slot (declared dllimport), in whatever convention it assumes.
@@ -47,10 +55,8 @@ check_files() {
     same "${p}AWG10K_Trigger|" "$(pe_nm -u "$main" | awk '{ print $2 }' | grep -x "${p}AWG10K_Trigger")|$(
       pe_nm -u "$main" | grep '__imp_.*AWG10K' || true)"
   for dll in "$@"; do
-    check "$arch simulated DLL in ${dll#"$PWD"/}: exports ordinals 1 3 5 6 7" \
-      same "1 3 5 6 7 " "$(exported_ordinals "$dll/AWG10K.dll")"
-    check "$arch simulated DLL in ${dll#"$PWD"/}: needs only Windows' DLLs" \
-      same "kernel32.dll msvcrt.dll " "$(imported_dlls "$dll/AWG10K.dll")"
+    check "$arch simulated DLL in ${dll#"$PWD"/}: exports ordinals 1 3 5 6 7, needs only Windows' DLLs" \
+      same "1 3 5 6 7 |kernel32.dll msvcrt.dll " "$(exported_ordinals "$dll/AWG10K.dll")|$(imported_dlls "$dll/AWG10K.dll")"
   done
   # Plain i686 has no prefetch instruction, and the compiler drops the hint silently.
   check "$arch: the trigger entry's warming is built in: prefetch instructions" \
@@ -135,3 +141,8 @@ task_setting() {
   for step in $2; do xpath+="/*[local-name()='$step']"; done
   xmllint --xpath "string($xpath)" "$1" 2>/dev/null
 }
+
+check_files i686 "$dist" "$win" "${sim[stdcall]}" "${sim[cdecl]}"
+check_shipped_files
+[ "$arch" = i686 ] || check_files x86_64 "$win64" "$win64" "${sim[x86_64]}"
+summary

@@ -1,5 +1,101 @@
 # shellcheck shell=bash
-# What the Windows tests add to tests/lib.sh; sourced by tests/windows/test.sh.
+# What the Windows tests share on top of tests/lib.sh: the set-up, which picks
+# the set and builds what is missing, and the helpers for PE files and Wine.
+# files.sh, qemu.sh, wine.sh and msi.sh each source it and run on their own,
+#   tests/windows/FILE.sh [--arch i686|x86_64]
+# and test.sh runs all four over one set-up, handed on in the environment.
+source tests/lib.sh
+export LC_ALL=C
+
+win=build-test-windows cdecl=build-test-windows-cdecl win64=build-test-windows-x86_64
+dist=$win/dist/minute-trigger
+declare -A sim=([stdcall]=$PWD/$win/simulator [cdecl]=$PWD/$cdecl/simulator [x86_64]=$PWD/$win64/simulator)
+
+# windows_set_up WHO [--arch i686|x86_64]: unless test.sh has done so for
+# this run, installs what is missing, picks the set (arch; why_not_32bit)
+# and builds what is out of date; then sets what the Wine runs use
+# (variants: the keys of sim[] to run against; faketime: the libfaketime
+# for the set's Wine loader).
+windows_set_up() {
+  local who=$1 asked=
+  shift
+  if [ $# -gt 0 ]; then
+    [ $# -eq 2 ] && [ "$1" = --arch ] && [[ $2 == @(i686|x86_64) ]] ||
+      { echo "usage: tests/windows/$who.sh [--arch i686|x86_64]" >&2; exit 2; }
+    asked=$2
+  fi
+  arch=${MINUTE_TRIGGER_WINDOWS_SET:-} why_not_32bit=${MINUTE_TRIGGER_WINDOWS_WHY:-}
+  if [ -z "$arch" ]; then
+    need g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 g++-i686-linux-gnu qemu-user \
+      bsdutils libxml2-utils strace wixl msitools libfaketime
+    pick_set "$asked"
+    build_set || { check "the cross builds" false; summary || exit 1; }
+    export MINUTE_TRIGGER_WINDOWS_SET=$arch MINUTE_TRIGGER_WINDOWS_WHY=$why_not_32bit
+  fi
+  echo "test-windows: $who: the $arch set${why_not_32bit:+ ($why_not_32bit)}"
+  if [ "$arch" = i686 ]; then
+    export WINEARCH=win32
+    wine=/usr/lib/wine/wine programs=$PWD/$dist build=$PWD/$win variants=(stdcall cdecl)
+    faketime=$(faketime_library i386 || true)
+  else
+    # 64-bit Wine's own loader throughout: the wine command would pick the
+    # 32-bit one wherever it is installed, whether or not the kernel runs it.
+    export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
+    wine=$WINELOADER programs=$PWD/$win64 build=$PWD/$win64 variants=(x86_64)
+    faketime=$(faketime_library x86_64 || true)
+  fi
+  stress=$build/call_stress.exe probe=$build/probe.exe warmth=$build/warmth_check.exe launcher=$PWD/$dist/run-minute-trigger.cmd
+}
+
+# pick_set ASKED: i686 (the shipped 32-bit files under 32-bit Wine) where it
+# can run, else the x86-64 twin under 64-bit Wine, saying why. The i386
+# packages are installed apart from the rest, so that a day on which they
+# cannot be costs the 32-bit runs alone; and not even tried on a kernel that
+# runs no 32-bit program, as 32-bit Wine's loader is one.
+pick_set() {
+  local why
+  arch=x86_64 why_not_32bit="the x86_64 set was asked for"
+  [ "$1" != x86_64 ] || return 0
+  if ! runs_32bit; then
+    why="this kernel does not run 32-bit programs, so 32-bit Wine cannot start"
+  elif ! need wine32:i386 libfaketime:i386; then
+    why="the 32-bit Wine packages (wine32:i386 libfaketime:i386) could not be installed (need's reason above)"
+  elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    why="32-bit Wine (/usr/lib/wine/wine) does not start"
+  else
+    arch=i686 why_not_32bit=
+    return 0
+  fi
+  [ "$1" != i686 ] || { echo "test-windows: the i686 set was asked for, but $why" >&2; exit 1; }
+  why_not_32bit=$why
+  echo "test-windows: $why: running the x86-64 twin under 64-bit Wine instead"
+}
+runs_32bit() {
+  echo 'int main() { return 0; }' | i686-linux-gnu-gcc -static -x c -o "$tmp/32-bit" - && "$tmp/32-bit" 2>/dev/null
+}
+
+# build_set: the 32-bit build, the simulated DLL in cdecl, and in the x86_64
+# set the x86-64 twin (for these tests only), each brought up to date (a
+# second run relinks only what changed); the distribution laid out again only
+# when something it is made of is newer than its package.
+build_set() {
+  local package
+  [ -f $win/CMakeCache.txt ] || BUILD_DIR=$win scripts/build-windows.sh || return 1
+  echo "test-windows: building what is out of date in $win and $cdecl$([ "$arch" = i686 ] || echo " and $win64")"
+  cmake --build $win -j2 --target all call_stress probe warmth_check >/dev/null || return 1
+  package=$(ls $win/dist/minute-trigger-*-x86.msi 2>/dev/null | head -n1)
+  if [ -z "$package" ] || [ -n "$(find $win/minute-trigger{,-precise}.exe $win/task-for-folder.dll $win/simulator/AWG10K.dll \
+                                      packaging/windows scripts/build-windows.sh scripts/package-msi.sh -newer "$package")" ]; then
+    BUILD_DIR=$win scripts/build-windows.sh || return 1
+  fi
+  [ -f $cdecl/CMakeCache.txt ] ||
+    cmake -S . -B $cdecl -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DAWG10K_CALLING_CONVENTION=cdecl >/dev/null || return 1
+  cmake --build $cdecl -j2 --target awg10k_simulator >/dev/null || return 1
+  [ "$arch" = x86_64 ] || return 0
+  [ -f $win64/CMakeCache.txt ] || cmake -S . -B $win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null || return 1
+  cmake --build $win64 -j2 --target all call_stress probe warmth_check >/dev/null
+}
+
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine maps / to drive Z:
 
 # What a Windows file says. One objdump and one nm read PE32 and PE32+ alike,
@@ -15,8 +111,6 @@ imports() {
                      on && $1 ~ /^[0-9a-f]+$/ { print $2 + 0, $3 }
                      END { exit !found }'
 }
-# imports_none_of DLL REGEX FILE: FILE imports from DLL, nothing matching REGEX.
-imports_none_of() { local list; list=$(imports "$1" "$3") && ! grep -E "$2" <<<"$list"; }
 imported_dlls() { pe_objdump -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '; }
 exported_ordinals() {
   pe_objdump -p "$1" |
@@ -55,15 +149,35 @@ wine_run() {
   [ -n "$bg" ] || wait $wine_pid
 }
 
+# Every Wine run: no display, no offer to install Mono or Gecko, no debug
+# output but what a run asks for; each prefix made is ended at exit.
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+prefixes=()
+end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done; }
+on_exit=end_wine
+
 # new_prefix DIR WHAT: makes DIR a fresh Wine prefix and the one in use, ended
-# at exit. Wine's schtasks fails for good in a prefix used before it has
-# settled, hence the wait.
+# at exit: a copy of one never used, made once a Wine version and set in
+# $win (making one takes a quarter of a minute). Wine's schtasks fails for
+# good in a prefix used before it has settled, hence the wait. Wine notes its
+# server's folder, $TMPDIR/wine-XXXXXX, in the prefix (file wineserver) and
+# makes it again under any other TMPDIR, left there: the copies go without.
 new_prefix() {
+  local made=$PWD/$win/wine-prefix-$WINEARCH version
+  version=$("$wine" --version)
+  if [ "$(cat "$made.version" 2>/dev/null)" != "$version" ]; then
+    echo "test-windows: making a $WINEARCH Wine prefix in $made, to be copied for each run"
+    rm -rf "$made"
+    WINEPREFIX=$made wine_run -t 300 wineboot --init
+    WINEPREFIX=$made timeout 300 wineserver -w
+    rm -f "$made/wineserver"
+    echo "$version" >"$made.version"
+  fi
+  echo "test-windows: a fresh $WINEARCH Wine prefix $2 in $1"
+  cp -a "$made" "$1"
   export WINEPREFIX=$1
-  echo "test-windows: making a $WINEARCH Wine prefix $2 in $WINEPREFIX"
   prefixes+=("$WINEPREFIX")
-  wine_run -t 300 wineboot --init
-  timeout 300 wineserver -w
 }
 
 # The programs' output is in text mode, as on the lab PC: each \n as \r\n.

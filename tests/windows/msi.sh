@@ -1,49 +1,41 @@
+#!/usr/bin/env bash
 # The Windows Installer package under Wine, on a fresh prefix of its own:
-#   - installed silently into a folder with a blank in its name: the files,
-#     and the task written for that folder and registered;
-#   - a higher version installed over it: one product, one task, in place;
-#   - uninstalled while the program runs from its folder beside a simulated
-#     DLL: the program ended, task and files gone, the DLL and the log kept;
-#   - TASK=bogus: refused with the values allowed, and nothing left behind.
-# Sourced by tests/windows/test.sh after the other Wine runs. Uses check,
-# same and winpath (lib.sh) and what test.sh sets: $wine and $WINEARCH, $tmp,
-# $win (the 32-bit build, with the package), $dist, $win64 and sim[] (the
-# x86-64 twin), and prefixes (ended at exit).
-#
-# i686: the shipped package, and a higher version of it. x86_64: 64-bit Wine
-# here starts no 32-bit program, and the package's custom step (a 32-bit DLL)
-# needs one; so the same .wxs is built for x64 (wixl -a x64) with the x86-64
-# twin programs and the step built for x86-64, for these tests only. Windows'
-# own tools the package runs are the system's own width either way.
+# installed silently, upgraded, uninstalled while the program runs, and a bad
+# TASK refused. i686: the shipped package, and a higher version of it.
+# x86_64: the same .wxs built for x64 with the x86-64 twin's programs and
+# custom step, for these tests only (64-bit Wine here starts no 32-bit
+# program, and the custom step is a DLL loaded into one).
+#   tests/windows/msi.sh [--arch i686|x86_64]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source tests/windows/lib.sh
+windows_set_up msi "$@"
+hold_cpu_lock test-windows-msi
 
 msi_dir=$tmp/msi
 mkdir -p "$msi_dir"
 msi_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 
-# package WIXL_ARCH VERSION CXX PROGRAMS: builds the .wxs as build-windows.sh
-# does, from the shipped files with the programs in PROGRAMS and the custom
-# step built by CXX, and prints the package's path. BUILD.txt names VERSION,
-# so that an upgrade shows in the installed folder.
+# package WIXL_ARCH VERSION BUILD: the package (scripts/package-msi.sh) of
+# the shipped files with BUILD's programs and custom step, its path printed.
+# BUILD.txt names VERSION, so that an upgrade shows in the installed folder.
 package() {
   local stage=$msi_dir/$1-$2
-  mkdir -p "$stage/dist"
-  cp "$dist"/* "$stage/dist/"
-  cp "$4/minute-trigger.exe" "$4/minute-trigger-precise.exe" "$stage/dist/"
-  printf 'minute-trigger %s\r\n' "$2" >"$stage/dist/BUILD.txt"
-  "$3" -std=c++17 -Os -Wall -Wextra -Wpedantic -Werror -shared -static -s -Wl,--kill-at \
-       -o "$stage/task-for-folder.dll" packaging/windows/task_for_folder.cpp -lmsi
-  (cd "$stage" && wixl -a "$1" -D Version="$2" -D Dist=dist -o package.msi "$OLDPWD/packaging/windows/minute-trigger.wxs") >&2
-  echo "$stage/package.msi"
+  mkdir -p "$stage"
+  cp "$dist"/* "$stage/"
+  cp "$3/minute-trigger.exe" "$3/minute-trigger-precise.exe" "$stage/"
+  printf 'minute-trigger %s\r\n' "$2" >"$stage/BUILD.txt"
+  scripts/package-msi.sh "$1" "$2" "$stage" "$3/task-for-folder.dll" "$stage.msi" >&2
+  echo "$stage.msi"
 }
-if [ "$WINEARCH" = win32 ]; then
+if [ "$arch" = i686 ]; then
   msi_first=$PWD/$win/dist/minute-trigger-$msi_version-x86.msi
-  msi_second=$(package x86 "$msi_higher" "$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$win/CMakeCache.txt")" "$dist")
+  msi_second=$(package x86 "$msi_higher" "$win")
   msi_dll=${sim[stdcall]}/AWG10K.dll
 else
-  cxx64=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$win64/CMakeCache.txt")
-  msi_first=$(package x64 "$msi_version" "$cxx64" "$win64")
-  msi_second=$(package x64 "$msi_higher" "$cxx64" "$win64")
+  msi_first=$(package x64 "$msi_version" "$win64")
+  msi_second=$(package x64 "$msi_higher" "$win64")
   msi_dll=${sim[x86_64]}/AWG10K.dll
 fi
 echo "test-windows: the package $msi_version, then $msi_higher over it: ${msi_first#"$PWD"/} and ${msi_second#"$PWD"/}"
@@ -102,10 +94,9 @@ arguments_quote_folder() {
 # --- installed silently into a folder of its own -------------------------------
 status=0
 run_msiexec install /i "$(winpath "$msi_first")" /qn "INSTALLDIR=$msi_folder" || status=$?
-check "install into $msi_folder: succeeds" same 0 "$status"
-check "install: the two programs, the launcher, both task files, INSTALL.txt, BUILD.txt, and the task written for the folder" \
-  same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger-task.xml minute-trigger.exe run-minute-trigger.cmd" \
-  "$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')"
+check "install into $msi_folder: succeeds; the two programs, the launcher, both task files, INSTALL.txt, BUILD.txt, and the task written for the folder" \
+  same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger-task.xml minute-trigger.exe run-minute-trigger.cmd" \
+  "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')"
 check "install: the logon task (the default) registered, as schtasks was handed it" \
   same "minute-trigger|logon" "$(ls "$tasks_dir" 2>/dev/null | paste -sd' ')|$(text "$handed" | grep -q LogonTrigger && echo logon)"
 check "install: the task handed to schtasks is the shipped one naming $msi_folder\\run-minute-trigger.cmd, nothing else changed" \
@@ -115,8 +106,7 @@ check "install: in the task's arguments, the folder with its blank stands in quo
 # --- a higher version over it -----------------------------------------------------
 status=0
 run_msiexec upgrade /i "$(winpath "$msi_second")" /qn || status=$?
-check "upgrade to $msi_higher: succeeds" same 0 "$status"
-check "upgrade: one product, version $msi_higher" same "$msi_higher" "$(products | paste -sd' ')"
+check "upgrade to $msi_higher: succeeds; one product, of that version" same "0|$msi_higher" "$status|$(products | paste -sd' ')"
 check "upgrade: the new files in the same folder, one task, its file naming that folder's launcher" \
   same "minute-trigger $msi_higher|minute-trigger|yes" \
   "$(tr -d '\r' <"$msi_unix/BUILD.txt" 2>/dev/null)|$(ls "$tasks_dir" 2>/dev/null | paste -sd' ')|$(names_only_folder "$handed" >/dev/null && echo yes)"
@@ -132,7 +122,6 @@ for ((i = 0; i < 600; i++)); do grep -q 'Triggering loop' "$msi_unix/minute-trig
 check "uninstall: the program was running from the folder beforehand" grep -q 'Triggering loop' "$msi_unix/minute-trigger.log"
 status=0
 run_msiexec uninstall /x "$(winpath "$msi_second")" /qn || status=$?
-check "uninstall: succeeds" same 0 "$status"
 for ((i = 0; i < 100; i++)); do kill -0 $msi_pid 2>/dev/null || break; sleep 0.1; done
 ended=yes
 if kill -0 $msi_pid 2>/dev/null; then
@@ -140,7 +129,7 @@ if kill -0 $msi_pid 2>/dev/null; then
   WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
 fi
 wait $msi_pid 2>/dev/null || true
-check "uninstall: the program has ended" same yes $ended
+check "uninstall: succeeds, and the program has ended" same "0|yes" "$status|$ended"
 check "uninstall: the task and every installed file gone; the simulated DLL and the log left" \
   same "|AWG10K.dll minute-trigger.log" "$(ls "$tasks_dir" 2>/dev/null | paste -sd' ')|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')"
 check "uninstall: no product listed, nothing remembered" same "|0" "$(products | paste -sd' ')|$(remembered)"
@@ -148,13 +137,13 @@ check "uninstall: no product listed, nothing remembered" same "|0" "$(products |
 # --- TASK=bogus --------------------------------------------------------------------
 status=0
 run_msiexec bogus /i "$(winpath "$msi_first")" /qn TASK=bogus 'INSTALLDIR=C:\Lab\Bogus' || status=$?
-check "TASK=bogus: fails" test "$status" -ne 0
 # Wine halts the install at the launch condition but, with no window, shows
 # its message nowhere, not even in the log (Windows logs it): so the message
 # is read from the package, and the log shows where the install stopped.
-check "TASK=bogus: stopped by the launch condition on TASK, whose message names the values allowed" \
-  same "TASK must be logon (the default), boot or none.|LaunchConditions" \
-  "$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
+check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message names the values allowed" \
+  same "failed|TASK must be logon (the default), boot or none.|LaunchConditions" \
+  "$([ "$status" -eq 0 ] || echo failed)|$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
      grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$msi_dir/bogus.log" | tail -n 1 | sed 's/.*: //')"
 check "TASK=bogus: leaves no folder, task, product or remembered setting" \
   same "no||0" "$([ -e "$WINEPREFIX/drive_c/Lab/Bogus" ] && echo yes || echo no)|$(ls "$tasks_dir" 2>/dev/null | paste -sd' ')$(products | paste -sd' ')|$(remembered)"
+summary

@@ -1,11 +1,18 @@
-# The call helper as a 32-bit Linux program under qemu; sourced by
-# tests/windows/test.sh.
+#!/usr/bin/env bash
+# The call helper as a 32-bit Linux program under qemu.
+#   tests/windows/qemu.sh [--arch i686|x86_64]  (either set: this needs no Wine)
 #
 # The same thin functions, call helper and stress check as call_stress.exe, with
 # the simulated device's entries in the import slots (call_stress_slots.cpp),
 # built for 32-bit Linux and run by qemu's user-mode emulator: this needs no
 # Wine and no 32-bit support in the kernel, so it runs everywhere. The ELF
 # assembler knows no .def, and ELF names carry no leading underscore.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+source tests/windows/lib.sh
+windows_set_up qemu "$@"
+hold_cpu_lock test-windows-qemu
+
 qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its status
   local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry source
   local flags=(-O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wa,--noexecstack -Idevice -Idevice/windows)
@@ -27,13 +34,15 @@ qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its st
   (env -u AWG10K_SIM_LOG -u AWG10K_SIM_FAIL -u AWG10K_SIM_DEVICES qemu-i386 "$dir/call_stress" "$rounds" \
      >"$dir/out" 2>&1; exit $?) 2>/dev/null
 }
-# The check must also catch the fault it is there for: a helper that leaves
-# the stack pointer where the entry left it (qemu's note of the crash shows).
+# The check must also catch the fault it is there for, in as many rounds: a
+# helper that leaves the stack pointer where the entry left it (qemu's note
+# of the crash shows, from the first round on).
 for conv in stdcall cdecl; do
   check "call helper under qemu against $conv entries: every call right, the stack pointer unchanged" \
-    qemu_stress $conv 1000000
+    qemu_stress $conv 1000
   echo "test-windows: qemu, $conv: $(cat "$tmp/qemu-$conv/out")"
   check "the stress check catches a helper that does not put the stack pointer back ($conv)" \
     fails qemu_stress $conv 1000 '/movl[[:space:]]*%ebx, %esp/d'
   echo "test-windows: qemu, $conv, helper without its restore, expected to fail: $(head -c 300 "$tmp/qemu-$conv-broken/out")"
 done
+summary
