@@ -27,11 +27,12 @@ check_files() {
     check "$arch $program: printf from msvcrt, the C runtime's own rather than MinGW's" \
       grep -qx '[0-9]* printf' <(imports msvcrt.dll "$exe")
     check "$arch $program: needs only Windows' DLLs and AWG10K.dll" \
-      same "awg10k.dll kernel32.dll msvcrt.dll winmm.dll " "$(imported_dlls "$exe")"
-    # The one look-up allowed is kernel32's SetProcessInformation, in the
-    # platform code; the run-time trace under Wine shows what it looks up.
-    check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp" \
-      same "platform/windows.cpp.obj|" \
+      same "advapi32.dll awg10k.dll kernel32.dll msvcrt.dll winmm.dll " "$(imported_dlls "$exe")"
+    # The look-ups allowed are kernel32's SetProcessInformation and
+    # GetSystemTimeAdjustmentPrecise, in the platform code, so that the
+    # program loads where they are missing; the trace under Wine shows them.
+    check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp and windows_clock_sync.cpp" \
+      same "platform/windows.cpp.obj platform/windows_clock_sync.cpp.obj|" \
       "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
            pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
          pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
