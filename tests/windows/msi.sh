@@ -116,24 +116,12 @@ running() { ps -eo pid=,args= | grep -F -- "$1" | grep -v grep | awk '{ print $1
 start_launcher() {
   cp "$msi_dll" "$msi_unix/"
   wine_run -b cmd /c "$msi_folder\\run-minute-trigger.cmd"
-  wait_for "$msi_unix/minute-trigger.log" 'Triggering loop' "$1"
+  within 60 logged "$msi_unix/minute-trigger.log" 'Triggering loop' "$1" || true
 }
-# wait_for FILE TEXT N: until the Nth line holding TEXT is in FILE, up to 60 s.
-wait_for() {
-  local i n
-  for ((i = 0; i < 600; i++)); do
-    n=$(grep -ac "$2" "$1" 2>/dev/null) || true
-    [ "${n:-0}" -ge "$3" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
-# ends_within SECONDS TEXT: no process holds TEXT within SECONDS.
-ends_within() {
-  local i
-  for ((i = 0; i < $1 * 10; i++)); do [ -z "$(running "$2")" ] && return 0; sleep 0.1; done
-  return 1
-}
+# within SECONDS COMMAND...: COMMAND succeeds within SECONDS.
+within() { local i; for ((i = 0; i < $1 * 10; i++)); do "${@:2}" && return 0; sleep 0.1; done; return 1; }
+logged() { local n; n=$(grep -ac "$2" "$1" 2>/dev/null) || true; [ "${n:-0}" -ge "$3" ]; }  # FILE TEXT N
+stopped() { [ -z "$(running "$1")" ]; }  # TEXT: no process holds it
 
 # --- installed silently into a folder with a blank --------------------------------
 status=0
@@ -167,7 +155,7 @@ run_msiexec upgrade /i "$(winpath "$msi_second")" /qn || status=$?
 # The older launcher, left running, would read the new launcher from its old
 # byte offset, and start the program again beside the task's new one.
 ended=no
-ends_within 5 "$msi_folder\\" && ended=yes
+within 5 stopped "$msi_folder\\" && ended=yes
 for pid in $(running "$msi_folder\\"); do kill "$pid"; done
 settle
 check "upgrade to $msi_higher: succeeds and has ended the older launcher and its program; one product, of that version" \
@@ -180,14 +168,14 @@ mkdir -p "$other_unix"
 cp "$programs/minute-trigger.exe" "$msi_dll" "$other_unix/"
 wine_run -b -o other 'C:\Lab\Other\minute-trigger.exe'
 start_launcher 2
-wait_for "$tmp/other.out" 'Triggering loop' 1 || true
+within 60 logged "$tmp/other.out" 'Triggering loop' 1 || true
 check "uninstall: beforehand, the launcher running the program from the folder, and a minute-trigger.exe from C:\\Lab\\Other" \
   same "1 1 1" "$(running "$msi_folder\\run-minute-trigger.cmd" | wc -l) $(running "$msi_folder\\minute-trigger.exe" | wc -l) $(running 'C:\Lab\Other\minute-trigger.exe' | wc -l)"
 ended_lines=$(grep -ac 'ended with exit code' "$msi_unix/minute-trigger.log" || true)
 status=0
 run_msiexec uninstall /x "$(winpath "$msi_second")" /qn || status=$?
 ended=no
-ends_within 5 "$msi_folder\\" && ended=yes
+within 5 stopped "$msi_folder\\" && ended=yes
 check "uninstall: succeeds; the launcher and its program end, the program of the same name in C:\\Lab\\Other runs on" \
   same "0|yes|1" "$status|$ended|$(running 'C:\Lab\Other\minute-trigger.exe' | wc -l)"
 for pid in $(running 'C:\Lab\Other\minute-trigger.exe'); do kill "$pid"; done
