@@ -63,9 +63,10 @@ bool StartsWith(const wchar_t* at, const wchar_t* prefix) {
 }
 
 // The folder handed to the step, ending in a backslash; false if none (a
-// folder of any length the buffer holds: its size is the buffer's).
+// folder of any length the buffer holds: its size is the buffer's, less the
+// one character a backslash may add).
 bool FolderFromData(MSIHANDLE install) {
-  DWORD size = sizeof folder / sizeof folder[0];
+  DWORD size = sizeof folder / sizeof folder[0] - 1;
   if (MsiGetPropertyW(install, L"CustomActionData", folder, &size) != ERROR_SUCCESS || size == 0) return false;
   if (folder[size - 1] != L'\\') lstrcatW(folder, L"\\");
   return true;
