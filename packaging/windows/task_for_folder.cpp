@@ -1,33 +1,45 @@
-// task-for-folder.dll: the one step of the Windows installer that Windows
-// Installer cannot take by itself. The shipped task definitions name the
-// default folder, C:\Qmx\AWG10K\; the installer may put the files anywhere,
-// and a task naming another folder than theirs would start nothing, or an
-// older copy. Windows Installer can put a folder into a command line but
-// never into a file's text, so this custom action makes that one edit.
-//
-// WriteTaskForFolder, a deferred step, is handed FOLDER\minute-trigger-KIND.xml
-// (its CustomActionData), reads that definition (UTF-16 with a byte order
-// mark, as it is shipped) and writes FOLDER\minute-trigger-task.xml beside it:
-// the same text with every mention of the default folder made FOLDER, for
-// schtasks /Create /XML. It knows nothing of the definition's elements, so a
-// change to them needs none here. It lives in the package's Binary table and
+// task-for-folder.dll: the steps of the Windows installer that Windows
+// Installer cannot take by itself. It lives in the package's Binary table and
 // is never installed.
+//
+// WriteTasksForFolder, a deferred step, is handed the installed folder (its
+// CustomActionData) and rewrites the two task definitions installed there
+// (UTF-16 with a byte order mark, as they are shipped) in place, with every
+// mention of the default folder, C:\Qmx\AWG10K\, made that folder: a task
+// naming another folder than its files' would start nothing, or an older
+// copy, whether the installer registers it or someone imports it by hand.
+// Windows Installer can put a folder into a command line but never into a
+// file's text. It knows nothing of the definitions' elements, so a change to
+// them needs none here.
+//
+// EndFolderPrograms, a deferred step, is handed a folder and ends the
+// launchers running minute-trigger from it, then the programs run from it,
+// and nothing else: taskkill /IM would end a program of the same name run
+// from any folder, and schtasks /End ends only the task's own process, the
+// console host, while the launcher's cmd.exe lives on and starts the program
+// again 10 s later. An upgrade that replaced the launcher under a running
+// cmd.exe would have it read the new file from the old one's byte offset.
+#define _WIN32_WINNT 0x0600  // QueryFullProcessImageNameW
 #include <windows.h>
+#include <tlhelp32.h>
+#include <wbemidl.h>
 #include <msi.h>
 #include <msiquery.h>
 
 namespace {
 
 const wchar_t kDefaultFolder[] = L"C:\\Qmx\\AWG10K\\";
-const wchar_t kWritten[] = L"minute-trigger-task.xml";
+const wchar_t* const kTasks[] = {L"minute-trigger-logon.xml", L"minute-trigger-boot.xml"};
+const wchar_t* const kPrograms[] = {L"minute-trigger.exe", L"minute-trigger-precise.exe"};
 // A task definition is a few kilobytes; the buffers are fixed, so that the
 // DLL needs no C++ runtime and keeps the package small.
 constexpr DWORD kMaxChars = 1 << 16;
-wchar_t shipped[MAX_PATH * 2];
-wchar_t written[MAX_PATH * 2];
+wchar_t folder[MAX_PATH * 2];
+wchar_t escaped[MAX_PATH * 10];
+wchar_t path[MAX_PATH * 3];
 wchar_t text[kMaxChars];
 wchar_t out[2 * kMaxChars];
-wchar_t line[3 * MAX_PATH];
+wchar_t line[4 * MAX_PATH];
 
 // One line in the installer's log (msiexec /l*v): WHAT, then PATH.
 void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
@@ -50,61 +62,232 @@ bool StartsWith(const wchar_t* at, const wchar_t* prefix) {
   return *prefix == 0;
 }
 
-}  // namespace
+// The folder handed to the step, ending in a backslash; false if none (a
+// folder of any length the buffer holds: its size is the buffer's, less the
+// one character a backslash may add).
+bool FolderFromData(MSIHANDLE install) {
+  DWORD size = sizeof folder / sizeof folder[0] - 1;
+  if (MsiGetPropertyW(install, L"CustomActionData", folder, &size) != ERROR_SUCCESS || size == 0) return false;
+  if (folder[size - 1] != L'\\') lstrcatW(folder, L"\\");
+  return true;
+}
 
-extern "C" __declspec(dllexport) UINT __stdcall WriteTaskForFolder(MSIHANDLE install) {
-  DWORD size = MAX_PATH;
-  if (MsiGetPropertyW(install, L"CustomActionData", shipped, &size) != ERROR_SUCCESS)
-    return Fail(install, L"no CustomActionData", L"");
-  wchar_t* slash = nullptr;
-  for (wchar_t* c = shipped; *c; ++c)
-    if (*c == L'\\') slash = c;
-  if (slash == nullptr) return Fail(install, L"not a full path: ", shipped);
-  const int folder_length = static_cast<int>(slash + 1 - shipped);
-  lstrcpynW(written, shipped, folder_length + 1);
-  lstrcatW(written, kWritten);
-
-  HANDLE file = CreateFileW(shipped, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot read ", shipped);
+// Rewrites FOLDER\NAME in place for the folder: true, or false with the
+// failure logged.
+bool WriteForFolder(MSIHANDLE install, const wchar_t* name) {
+  lstrcpyW(path, folder);
+  lstrcatW(path, name);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot read ", path), false;
   DWORD bytes = 0;
   const bool read = ReadFile(file, text, sizeof text - sizeof(wchar_t), &bytes, nullptr);
   CloseHandle(file);
   if (!read || bytes % 2 != 0 || bytes < 2 || text[0] != 0xfeff)
-    return Fail(install, L"not UTF-16 with a byte order mark, or too long: ", shipped);
+    return Fail(install, L"not UTF-16 with a byte order mark, or too long: ", path), false;
   text[bytes / 2] = 0;
 
-  // Every mention of the default folder made the installed one. The folder
-  // lands in XML text, where an ampersand must be escaped; no other
-  // character a folder's name may hold needs it.
+  const int escaped_length = lstrlenW(escaped);
+  const int default_length = lstrlenW(kDefaultFolder);
   DWORD n = 0;
   int replaced = 0;
-  const int default_length = lstrlenW(kDefaultFolder);
+  bool names_folder = false;
   for (const wchar_t* at = text; *at;) {
-    if (n + 5 * folder_length >= 2 * kMaxChars) return Fail(install, L"too long once written: ", shipped);
+    if (n + escaped_length >= 2 * kMaxChars) return Fail(install, L"too long once written: ", path), false;
+    names_folder = names_folder || StartsWith(at, escaped);
     if (StartsWith(at, kDefaultFolder)) {
-      for (int i = 0; i < folder_length; ++i) {
-        if (shipped[i] == L'&') {
-          lstrcpyW(out + n, L"&amp;");
-          n += 5;
-        } else {
-          out[n++] = shipped[i];
-        }
-      }
+      lstrcpyW(out + n, escaped);
+      n += escaped_length;
       at += default_length;
       ++replaced;
     } else {
       out[n++] = *at++;
     }
   }
-  // A definition that names no default folder would be registered naming
-  // some other one.
-  if (replaced == 0) return Fail(install, L"names no C:\\Qmx\\AWG10K\\ to replace: ", shipped);
+  // Written for this folder before (a repair, say): nothing to do. One that
+  // names neither would be registered naming some other folder.
+  if (replaced == 0 && names_folder) return true;
+  if (replaced == 0) return Fail(install, L"names no C:\\Qmx\\AWG10K\\ to replace: ", path), false;
 
-  file = CreateFileW(written, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot write ", written);
+  file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot write ", path), false;
   DWORD done = 0;
   const bool wrote = WriteFile(file, out, n * sizeof(wchar_t), &done, nullptr) && done == n * sizeof(wchar_t);
-  if (!CloseHandle(file) || !wrote) return Fail(install, L"cannot write ", written);
-  Log(install, L"the default folder made this one in ", written);
+  if (!CloseHandle(file) || !wrote) return Fail(install, L"cannot write ", path), false;
+  Log(install, L"the default folder made this one in ", path);
+  return true;
+}
+
+// What a process snapshot tells of one process, and what this step makes of it.
+struct Process {
+  DWORD id, parent;
+  bool cmd, ours, end;
+  ULONGLONG created;
+};
+constexpr int kMaxProcesses = 4096;
+Process processes[kMaxProcesses];
+int process_count;
+
+ULONGLONG Created(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (ULONGLONG{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
+
+// Whether PROCESS runs one of the programs from the folder, by its image's
+// full path: a program of the same name elsewhere is someone else's.
+bool RunsOurProgram(HANDLE process) {
+  DWORD size = sizeof path / sizeof path[0];
+  if (!QueryFullProcessImageNameW(process, 0, path, &size)) return false;
+  const int length = lstrlenW(folder);
+  if (CompareStringOrdinal(path, length, folder, length, TRUE) != CSTR_EQUAL) return false;
+  for (const wchar_t* program : kPrograms)
+    if (lstrcmpiW(path + length, program) == 0) return true;
+  return false;
+}
+
+void Snapshot() {
+  process_count = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W entry;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && process_count < kMaxProcesses;
+       more = Process32NextW(snapshot, &entry)) {
+    Process& p = processes[process_count++];
+    p = Process{entry.th32ProcessID, entry.th32ParentProcessID, lstrcmpiW(entry.szExeFile, L"cmd.exe") == 0,
+                false, false, 0};
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, p.id);
+    if (process == nullptr) continue;
+    p.created = Created(process);
+    p.ours = RunsOurProgram(process);
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+}
+
+Process* Find(DWORD id) {
+  for (int i = 0; i < process_count; ++i)
+    if (processes[i].id == id) return &processes[i];
+  return nullptr;
+}
+
+// Whether TEXT holds PART, in any case.
+bool Contains(const wchar_t* text, const wchar_t* part) {
+  const int length = lstrlenW(part);
+  for (int left = lstrlenW(text) - length; left >= 0; --left, ++text)
+    if (CompareStringOrdinal(text, length, part, length, TRUE) == CSTR_EQUAL) return true;
+  return false;
+}
+
+// Marks each cmd.exe whose command line names the folder's launcher: one
+// in its 10 s pause has no program of ours below it. The Task Scheduler's
+// and Explorer's command lines name the launcher by its full path. Windows'
+// own WMI tells any process's command line; where it cannot, the launchers
+// found by their programs are all there is.
+void MarkLaunchersByCommandLine() {
+  lstrcpyW(path, folder);
+  lstrcatW(path, L"run-minute-trigger.cmd");
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IWbemLocator* locator = nullptr;
+  IWbemServices* services = nullptr;
+  IEnumWbemClassObject* rows = nullptr;
+  BSTR space = SysAllocString(L"ROOT\\CIMV2");
+  BSTR language = SysAllocString(L"WQL");
+  BSTR query = SysAllocString(L"SELECT ProcessId, CommandLine FROM Win32_Process WHERE Name = 'cmd.exe'");
+  if (SUCCEEDED(CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+                                 reinterpret_cast<void**>(&locator))) &&
+      SUCCEEDED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr, &services)) &&
+      SUCCEEDED(CoSetProxyBlanket(services, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+                                  RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE)) &&
+      SUCCEEDED(services->ExecQuery(language, query, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+                                    nullptr, &rows))) {
+    IWbemClassObject* row = nullptr;
+    ULONG got = 0;
+    // Never more than 10 s a process: an uninstall must not hang on WMI.
+    while (rows->Next(10000, 1, &row, &got) == WBEM_S_NO_ERROR && got == 1) {
+      VARIANT line, id;
+      VariantInit(&line);
+      VariantInit(&id);
+      if (SUCCEEDED(row->Get(L"CommandLine", 0, &line, nullptr, nullptr)) && line.vt == VT_BSTR &&
+          Contains(line.bstrVal, path) && SUCCEEDED(row->Get(L"ProcessId", 0, &id, nullptr, nullptr)) &&
+          id.vt == VT_I4) {
+        Process* launcher = Find(static_cast<DWORD>(id.lVal));
+        if (launcher != nullptr && launcher->cmd) launcher->end = true;
+      }
+      VariantClear(&line);
+      VariantClear(&id);
+      row->Release();
+    }
+  }
+  if (rows) rows->Release();
+  if (services) services->Release();
+  if (locator) locator->Release();
+  SysFreeString(space);
+  SysFreeString(language);
+  SysFreeString(query);
+  if (SUCCEEDED(com)) CoUninitialize();
+}
+
+// Ends every process marked, and waits for it to be gone (its files free).
+void EndMarked(MSIHANDLE install, bool launchers) {
+  for (int i = 0; i < process_count; ++i) {
+    if (!processes[i].end || processes[i].cmd != launchers) continue;
+    const DWORD access = PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+    HANDLE process = OpenProcess(access, FALSE, processes[i].id);
+    if (process == nullptr) continue;
+    // The id may have gone to another process since the snapshot.
+    if (Created(process) == processes[i].created && TerminateProcess(process, 1)) {
+      WaitForSingleObject(process, 5000);
+      Log(install, launchers ? L"ended a launcher of " : L"ended a program of ", folder);
+    }
+    CloseHandle(process);
+  }
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE install) {
+  if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");
+  // The folder lands in XML text, where an ampersand must be escaped; no
+  // other character a folder's name may hold needs it.
+  DWORD n = 0;
+  for (const wchar_t* c = folder; *c; ++c) {
+    if (*c == L'&') {
+      lstrcpyW(escaped + n, L"&amp;");
+      n += 5;
+    } else {
+      escaped[n++] = *c;
+    }
+  }
+  escaped[n] = 0;
+  for (const wchar_t* task : kTasks)
+    if (!WriteForFolder(install, task)) return ERROR_INSTALL_FAILURE;
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall EndFolderPrograms(MSIHANDLE install) {
+  if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");
+  Snapshot();
+  // A program's launcher is the cmd.exe it was started by: its parent on
+  // Windows, its grandparent under Wine, whose cmd starts it through
+  // start.exe. A parent must be older than its child: a process id is reused.
+  for (int i = 0; i < process_count; ++i) {
+    if (!processes[i].ours) continue;
+    processes[i].end = true;
+    const Process* child = &processes[i];
+    for (int up = 0; up < 2; ++up) {
+      Process* parent = Find(child->parent);
+      if (parent == nullptr || parent->created == 0 || parent->created > child->created) break;
+      if (parent->cmd) {
+        parent->end = true;
+        break;
+      }
+      child = parent;
+    }
+  }
+  MarkLaunchersByCommandLine();
+  // The launchers first, or one would start its program again.
+  EndMarked(install, true);
+  EndMarked(install, false);
   return ERROR_SUCCESS;
 }

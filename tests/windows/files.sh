@@ -108,8 +108,10 @@ check_shipped_files() {
         same '%SystemRoot%\System32\conhost.exe|%SystemRoot%\System32\cmd.exe /c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""' \
         "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
     else
-      check "task for boot: the launcher in the folder INSTALL.txt uses" \
-        same 'C:\Qmx\AWG10K\run-minute-trigger.cmd|' \
+      # Through cmd.exe with doubled quotes, as for logon: a bare launcher
+      # path is a command line, which a folder with a blank would split.
+      check "task for boot: the launcher in the folder INSTALL.txt uses, through cmd.exe /c in quotes" \
+        same '%SystemRoot%\System32\cmd.exe|/c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""' \
         "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
     fi
   done
@@ -143,7 +145,31 @@ task_setting() {
   xmllint --xpath "string($xpath)" "$1" 2>/dev/null
 }
 
+# What wixl cannot write, which packaging/windows/msi-tables.sh adds to the
+# shipped package (scripts/package-msi.sh), read back with msiinfo.
+check_package() {
+  local version msi
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
+  msi=$win/dist/minute-trigger-$version-x86.msi
+  table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+  check "package: INSTALLDIR, TASK and the remembered two secure properties (kept by an install elevated for a non-administrator); Restart Manager off" \
+    same "INSTALLDIR REMEMBEREDDIR REMEMBEREDTASK TASK|Disable" \
+    "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { gsub(";", "\n", $2); print $2 }' |
+       grep -xE 'INSTALLDIR|TASK|REMEMBERED(DIR|TASK)' | sort | paste -sd' ')|$(
+       table Property | awk -F'\t' '$1 == "MSIRESTARTMANAGERCONTROL" { print $2 }')"
+  # 0x200: the upper bound inclusive, so a rebuild (a new product code, the
+  # same version) is found as the older product instead of installing beside it.
+  check "package: the upgrade row takes in its own version" \
+    same "$version 512" \
+    "$(table Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $3, $5 }' | { read -r v a; echo "$v $((a & 0x200))"; })"
+  # Rollback (0x100) in the script (0x400): run only if the install fails.
+  check "package: RestoreTask and RestartTask are rollback steps, the other steps not" \
+    same "RestartTask RestoreTask" \
+    "$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x500)); then echo "$name"; fi; done | sort | paste -sd' ')"
+}
+
 check_files i686 "$dist" "$win" "${sim[stdcall]}" "${sim[cdecl]}"
 check_shipped_files
+check_package
 [ "$arch" = i686 ] || check_files x86_64 "$win64" "$win64" "${sim[x86_64]}"
 summary

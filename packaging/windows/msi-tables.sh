@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Adds to a package built by wixl from minute-trigger.wxs what wixl cannot
+# write, with msibuild (msitools), and reads each back with msiinfo:
+#   - INSTALLDIR, TASK and the two remembered ones made secure properties:
+#     an install elevated for someone who is not an administrator (/qb,
+#     /passive, Group Policy) otherwise drops them silently, and installs the
+#     logon task into C:\Qmx\AWG10K\ (wixl has no Secure attribute);
+#   - a rebuild of the same version upgrading the installed one, instead of
+#     installing beside it as a second product (each build has a new product
+#     code; wixl ignores AllowSameVersionUpgrades): the version's bound made
+#     inclusive (msidbUpgradeAttributesVersionMaxInclusive);
+#   - RestoreTask and RestartTask made rollback steps (in-script, rollback,
+#     no impersonation, return ignored), which wixl types wrongly.
+# Usage: packaging/windows/msi-tables.sh PACKAGE.msi
+set -euo pipefail
+msi=$1
+table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
+
+secure=$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
+secure=$(tr ';' '\n' <<<"$secure;INSTALLDIR;TASK;REMEMBEREDDIR;REMEMBEREDTASK" | grep . | sort -u | paste -sd';')
+# 50 (a program named by a property) + 0x40 + 0x100 + 0x400 + 0x800
+rollback=$((50 + 0x40 + 0x100 + 0x400 + 0x800))
+msibuild "$msi" -q "UPDATE Property SET Value = '$secure' WHERE Property = 'SecureCustomProperties'"
+msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback WHERE Action = 'RestoreTask' OR Action = 'RestartTask'"
+# Attributes is part of the Upgrade table's key, which no UPDATE changes: the
+# table is imported again, changed.
+idt=$(mktemp -d)
+msiinfo export "$msi" Upgrade | awk -F'\t' -v OFS='\t' '$7 ~ /^WIX_UPGRADE_DETECTED\r?$/ { $5 = 513 } { print }' >"$idt/Upgrade.idt"
+msibuild "$msi" -i "$idt/Upgrade.idt"
+rm -r "$idt"
+
+[ "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')" = "$secure" ] &&
+  [ "$(table Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 }')" = 513 ] &&
+  [ "$(table CustomAction | awk -F'\t' '$1 ~ /^(RestoreTask|RestartTask)$/ { print $2 }' | sort -u)" = $rollback ] ||
+  { echo "msi-tables: $msi was not changed as it should be" >&2; exit 1; }
+echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask and RestartTask roll back"
