@@ -66,22 +66,18 @@ against() {
   echo "test-windows: $(cat "$tmp/check.out" "$tmp/check.err" | tr -d '\r' | tail -n 3)"
   return $status
 }
+# Then a failed start that calls all but the trigger, Close included, through
+# the helper. The other failures are main's own, tried by the Linux tests.
 for v in "${variants[@]}"; do
   check "call_stress against the $v DLL: every call right, the stack pointer unchanged" against "${sim[$v]}" "$stress"
   check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" \
     against "${sim[$v]}" "$warmth"
-done
-
-# A failed start that calls all but the trigger, Close included, through the
-# helper. The other failures are main's own, tried by the Linux tests.
-log=$tmp/sim.log
-for v in "${variants[@]}"; do
-  status=0; rm -f "$log"
-  wine_run -d "${sim[$v]}" -o start-up AWG10K_SIM_LOG="$(winpath "$log")" AWG10K_SIM_FAIL=load "$programs/minute-trigger.exe" ||
-    status=$?
+  status=0
+  wine_run -d "${sim[$v]}" -o start-up-$v AWG10K_SIM_LOG="$(winpath "$tmp/start-up-$v.sim")" AWG10K_SIM_FAIL=load \
+    "$programs/minute-trigger.exe" || status=$?
   check "$v DLL, a file that will not load: prints exactly \"AWG10K_SetFile() Error\", exit status 1, the device closed again" \
     same "AWG10K_SetFile() Error.|1|$count_ok|$opened|load id=1 path=$path status=-1|close id=1 status=0" \
-    "$(cat "$tmp/start-up.out"; echo .)|$status|$(calls "$log")"
+    "$(cat "$tmp/start-up-$v.out"; echo .)|$status|$(calls "$tmp/start-up-$v.sim")"
 done
 
 # end_programs PID...: ends every process in the programs' prefix, waits for
@@ -165,13 +161,10 @@ one_write() {
 # and under strace, stopping it at its writes only, as Wine's runtime makes them.
 await_failures 1
 echo "test-windows: minute-trigger.exe against the ${variants[0]}${variants[1]:+ and the ${variants[1]}} DLL"
-outs=()
+outs=() traced=(-w "strace -f -qq --seccomp-bpf -e trace=write -s 256 -o $tmp/$first.strace" WINEDEBUG=+relay)
 for v in "${variants[@]}"; do
-  traced=()
-  [ "$v" != "$first" ] ||
-    traced=(-w "strace -f -qq --seccomp-bpf -e trace=write -s 256 -o $tmp/$v.strace" WINEDEBUG=+relay)
   start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" "${traced[@]}"
-  outs+=("$tmp/$v.out")
+  outs+=("$tmp/$v.out") traced=()
 done
 wait_for_lines "${outs[@]}"
 end_programs "${pid[@]}"
@@ -197,43 +190,31 @@ check "$what: looks up GetSystemTimeAdjustmentPrecise and SetProcessInformation,
   "$(grep -xE 'GetSystemTimeAdjustmentPrecise|SetProcessInformation' <<<"$looked" | sort -u | paste -sd' ')|$(grep -E '^(AWG10K|ordinal )' <<<"$looked" | paste -sd' ')|$(grep -c 'Call KERNEL32\.LoadLibrary' "$err")"
 
 # --- in a console ----------------------------------------------------------------
-# in_console NAME LINE...: a batch file of LINEs under Wine's cmd in a console
-# (wine_run -c), shared by all cmd starts, the simulator logging to
-# $tmp/NAME.sim; sets modes to the input modes probe.exe wrote, one a line.
-in_console() {
-  local name=$1 batch=$tmp/$1.cmd line
-  shift
-  { echo "@echo off"; for line in "$@"; do echo "$line"; done; } | sed 's/$/\r/' >"$batch"
-  wine_run -c -d "${sim[$first]}" -o "$name" AWG10K_SIM_LOG="$(winpath "$tmp/$name.sim")" cmd /c "$(winpath "$batch")" || true
-  modes=$(tr -d '\r' <"$tmp/$name.modes" 2>/dev/null | awk '{ print $2 }' || true)
-}
-probe_line() { echo "\"$(winpath "$probe")\" >> \"$(winpath "$tmp/$1.modes")\""; }
-# bits MODE MASK: MODE's bits in MASK, in hex; MODE itself if it is no number.
-bits() { [[ $1 == 0x+([0-9a-f]) ]] && printf '0x%x' $(($1 & $2)) || echo "${1:-none}"; }
-
-echo "test-windows: a failed start in a console"
-in_console failed "$(probe_line failed)" "set AWG10K_SIM_DEVICES=0" \
-  "\"$(winpath "$programs/minute-trigger.exe")\"" "$(probe_line failed)"
-before=$(sed -n 1p <<<"$modes") after=$(sed -n 2p <<<"$modes")
-echo "test-windows: console input mode before $before, after $after"
-check "console: QuickEdit is on before the program starts (else the cases below prove nothing)" same 0x40 "$(bits "$before" 0x40)"
-check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/failed.out"
-check "console: a failed start leaves the console's mode, QuickEdit with it, as it found it" same "$before" "$after"
-
-# A real start, its mode read while the loop runs: a second after the device
-# is loaded, this side lets the batch file go on (Wine's findstr cannot read
-# the log from there).
-echo "test-windows: a real start in a console, its mode read while the loop runs"
-let_batch_go() { until grep -q 'load id=1' "$tmp/running.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/running.go"; }
+# A batch file under Wine's cmd on a pseudo-terminal (wine_run -c), whose
+# console all it starts share: the probe reads its input mode before and
+# after a failed start, and while a real start's loop runs. A second after
+# the device is loaded, this side lets the batch file go on (Wine's findstr
+# cannot read the log from there).
+echo "test-windows: a failed start, then a real one, in a console"
+probe_line="\"$(winpath "$probe")\" >> \"$(winpath "$tmp/console.modes")\"" exe="\"$(winpath "$programs/minute-trigger.exe")\""
+let_batch_go() { until grep -q 'load id=1' "$tmp/console.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/console.go"; }
 background let_batch_go
-in_console running "start \"\" /b \"$(winpath "$programs/minute-trigger.exe")\"" \
-  ":wait" "ping -n 2 127.0.0.1 > nul" "if not exist \"$(winpath "$tmp/running.go")\" goto wait" \
-  "$(probe_line running)" "taskkill /f /im minute-trigger.exe > nul"
+printf '%s\r\n' "@echo off" "$probe_line" "set AWG10K_SIM_DEVICES=0" "$exe" "$probe_line" "set AWG10K_SIM_DEVICES=" \
+  "start \"\" /b $exe" ":wait" "ping -n 2 127.0.0.1 > nul" "if not exist \"$(winpath "$tmp/console.go")\" goto wait" \
+  "$probe_line" "taskkill /f /im minute-trigger.exe > nul" >"$tmp/console.cmd"
+wine_run -c -d "${sim[$first]}" -o console AWG10K_SIM_LOG="$(winpath "$tmp/console.sim")" cmd /c "$(winpath "$tmp/console.cmd")" || true
 # Should the batch file have stopped short, the program must not spin on.
 wine_run -t 60 taskkill /f /im minute-trigger.exe || true
-echo "test-windows: console input mode while the loop runs: $modes"
+mapfile -t modes < <(tr -d '\r' <"$tmp/console.modes" 2>/dev/null | awk '{ print $2 }')
+before=${modes[0]:-} after=${modes[1]:-} running=${modes[2]:-}
+echo "test-windows: console input mode before the failed start $before, after it $after, while the real start's loop runs $running"
+# bits MODE MASK: MODE's bits in MASK, in hex; MODE itself if it is no number.
+bits() { [[ $1 == 0x+([0-9a-f]) ]] && printf '0x%x' $(($1 & $2)) || echo "${1:-none}"; }
+check "console: QuickEdit is on before the program starts (else the cases below prove nothing)" same 0x40 "$(bits "$before" 0x40)"
+check "console: a failed start prints its message there" grep -q 'DeviceNumber=0' "$tmp/console.out"
+check "console: a failed start leaves the console's mode, QuickEdit with it, as it found it" same "$before" "$after"
 check "console: while the loop runs, QuickEdit is off and the extended flags set (without them QuickEdit stays as it was)" \
-  same 0x80 "$(bits "$modes" 0xc0)"
+  same 0x80 "$(bits "$running" 0xc0)"
 
 # --- the launcher's device appears, and its program meets the minute ------------
 # The device appears once the launcher has failed twice; its next start comes
