@@ -1,10 +1,8 @@
-// Checks under Wine that the warming finds the simulated AWG10K.dll's image
-// and all of it: every range of the library's walk lies in committed pages
-// of the DLL's own allocation (none in the program's, none past the image),
-// and its code and writable data are all covered; the rest's ranges lie in
-// other modules' committed pages and hold the system code the DLL calls.
-// VirtualQuery says independently where each lies. Then the walks run,
-// round and round, which must not fault. Exit status 0 when all holds.
+// Checks under Wine, against VirtualQuery, that the warming finds all of the
+// simulated AWG10K.dll's image and nothing else (its code and writable data
+// covered, every range in the DLL's committed pages), and the rest in other
+// modules, the system time's code among them; then that its walks never
+// fault. Exit status 0 when all holds.
 #include <windows.h>
 
 #include <cstdio>
