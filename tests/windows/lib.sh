@@ -9,16 +9,12 @@ dist=$win/dist/minute-trigger
 declare -A sim=([stdcall]=$PWD/$win/simulator [cdecl]=$PWD/$cdecl/simulator [x86_64]=$PWD/$win64/simulator)
 
 # windows_set_up WHO [--arch i686|x86_64]: unless test.sh has, installs,
-# picks the set (arch, why_not_32bit) and builds; then sets what the Wine
-# runs use (variants: the keys of sim[] to run against; faketime).
+# picks the set (arch, why_not_32bit) and builds; sets variants (keys of
+# sim[]) and faketime for the Wine runs.
 windows_set_up() {
-  local who=$1 asked=
-  shift
-  if [ $# -gt 0 ]; then
-    [ $# -eq 2 ] && [ "$1" = --arch ] && [[ $2 == @(i686|x86_64) ]] ||
-      { echo "usage: tests/windows/$who.sh [--arch i686|x86_64]" >&2; exit 2; }
-    asked=$2
-  fi
+  local who=$1 asked=${3:-}
+  [ $# -eq 1 ] || { [ $# -eq 3 ] && [ "$2" = --arch ] && [[ $3 == @(i686|x86_64) ]]; } ||
+    { echo "usage: tests/windows/$who.sh [--arch i686|x86_64]" >&2; exit 2; }
   arch=${MINUTE_TRIGGER_WINDOWS_SET:-} why_not_32bit=${MINUTE_TRIGGER_WINDOWS_WHY:-}
   if [ -z "$arch" ]; then
     need g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 g++-i686-linux-gnu qemu-user \
@@ -31,14 +27,13 @@ windows_set_up() {
   if [ "$arch" = i686 ]; then
     export WINEARCH=win32
     wine=/usr/lib/wine/wine programs=$PWD/$dist build=$PWD/$win variants=(stdcall cdecl)
-    faketime=$(faketime_library i386 || true)
   else
     # 64-bit Wine's own loader throughout: the wine command would pick the
     # 32-bit one wherever it is installed, whether or not the kernel runs it.
     export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
     wine=$WINELOADER programs=$PWD/$win64 build=$PWD/$win64 variants=(x86_64)
-    faketime=$(faketime_library x86_64 || true)
   fi
+  faketime=$(faketime_library "$([ "$arch" = i686 ] && echo i386 || echo x86_64)" || true)
   stress=$build/call_stress.exe probe=$build/probe.exe warmth=$build/warmth_check.exe launcher=$PWD/$dist/run-minute-trigger.cmd
 }
 
@@ -145,9 +140,9 @@ end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 
 on_exit=end_wine
 
 # new_prefix DIR WHAT: DIR a fresh prefix, in use, ended at exit: a copy of
-# one made once per Wine version and set (making one takes 15 s). Wine's
-# schtasks fails for good in a prefix used before it settled, hence the wait;
-# the file wineserver would make Wine remake its folder under the old TMPDIR.
+# one made once per Wine and set. Wine's schtasks fails for good in a prefix
+# used before it settled; the file wineserver, naming the server's folder,
+# would have Wine make that folder again under each TMPDIR and leave it.
 new_prefix() {
   local made=$PWD/$win/wine-prefix-$WINEARCH version
   version=$("$wine" --version)

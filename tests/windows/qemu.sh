@@ -28,9 +28,8 @@ qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its st
   (env -u AWG10K_SIM_LOG -u AWG10K_SIM_FAIL -u AWG10K_SIM_DEVICES qemu-i386 "$dir/call_stress" "$rounds" \
      >"$dir/out" 2>&1; exit $?) 2>/dev/null
 }
-# The check must also catch the fault it is there for, in as many rounds: a
-# helper that leaves the stack pointer where the entry left it (qemu's note
-# of the crash shows, from the first round on).
+# In as many rounds, the check catches a helper that leaves the stack pointer
+# where the entry left it (qemu's note of the crash shows).
 for conv in stdcall cdecl; do
   check "call helper under qemu against $conv entries: every call right, the stack pointer unchanged" \
     qemu_stress $conv 1000

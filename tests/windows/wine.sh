@@ -14,19 +14,16 @@ launch_prefix=$tmp/launch-prefix
 new_prefix "$launch_prefix" "for the launcher"
 new_prefix "$tmp/prefix" "for the programs"
 wineserver -p  # stays up between the runs below; cleanup ends it
-# Wine's relay trace (WINEDEBUG=+relay) shows only these calls, made by the
-# programs or the launcher's start.exe, none of Wine's own.
-relay_key='HKCU\Software\Wine\Debug'
-wine_run reg add "$relay_key" /v RelayInclude /t REG_SZ /f /d \
+# The relay trace: these calls, by the programs and start.exe, not Wine's.
+wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /f /d \
   "SetThreadExecutionState;SetProcessInformation;GetProcAddress;LoadLibraryA;LoadLibraryW;LoadLibraryExA;LoadLibraryExW;CreateProcessW"
-wine_run reg add "$relay_key" /v RelayFromInclude /t REG_SZ /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe" /f
+wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /t REG_SZ /f /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe"
 
 path='C:\Qmx\ZPR\samples\lorvex_20Hz_60sec_length.zpr' count_ok="count devices=1 status=0" opened="open id=1 status=0"
 loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
 
-# Real starts on a faked clock: each process's clock starts $lead s before
-# the minute below. Wine times its waits on the monotonic clock, left real;
-# the simulated DLL stamps its calls on the faked one.
+# Each process's clock starts $lead s before the minute; Wine's waits run on
+# the monotonic clock, left real. The simulated DLL stamps the faked time.
 [ -n "$faketime" ] || { check "libfaketime for the $arch set's Wine loader is installed" false; summary || exit 1; }
 lead=4 boundary=$(date -u -d '2026-12-08 10:01:00' +%s)
 trigger_line line $boundary
@@ -80,15 +77,13 @@ for v in "${variants[@]}"; do
     "$(cat "$tmp/start-up-$v.out"; echo .)|$status|$(calls "$tmp/start-up-$v.sim")"
 done
 
-# end_programs PID...: ends every process in the programs' prefix, waits for
-# them, and starts the server again for the runs after. Wine ends them, not
-# strace, which would let a program that spins without a system call run on.
+# end_programs PID...: Wine ends every program in the prefix (ending strace
+# instead would leave one spinning), then its server is started again.
 end_programs() { wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || true; wineserver -w; wineserver -p; }
 
 # --- the launcher where its log cannot be written ------------------------------
-# A folder where the log would go refuses it, as one a user may not write to
-# would. The probe, by its full path, stands in for the program; the relay
-# trace shows what start.exe was asked for.
+# A folder in the log's place refuses it, as an unwritable folder would. The
+# probe, by full path, stands in for the program; start.exe is relay-traced.
 echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
 locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
 mkdir -p "$locked/minute-trigger.log"
@@ -99,8 +94,7 @@ end_programs $wine_pid
 check "launcher, log folder not writable: says its log goes under ProgramData, and starts the program, given by its full path, logging there" \
   same 'C:\ProgramData\minute-trigger\minute-trigger.log|yes' \
   "$(tr -d '\r' <"$tmp/locked.out" | sed -n 's/.*its output appended to //p')|$(grep -q '^console .* priority ' "$fallback_log" && echo yes)"
-# CreateProcessW's sixth argument holds the creation flags: 0x80 asks for
-# high priority, 0x100 for realtime.
+# CreateProcessW's sixth argument: 0x80 asks for high priority, 0x100 realtime.
 flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,]*,\)\{4\}\([0-9a-f]*\),.*/\2/p' \
           "$tmp/locked.err" | head -n1)
 check "launcher: starts the program at high priority, never realtime (creation flags ${flags:-not seen})" \
@@ -119,14 +113,12 @@ done
 
 # --- real starts, two at a time, each for the faked minute -------------------
 declare -A pid=() deadline=() in_time=()
-# start NAME EXE DLL_DIR [OPTION...]: EXE started on the faked clock, its
-# files in $tmp/NAME.*, its line awaited until 15 s past its minute.
+# start NAME EXE DLL_DIR [OPTION...]: EXE on the faked clock, files $tmp/NAME.*
 start() {
   wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" "${faked[@]}" "$2"
   pid[$1]=$wine_pid deadline[$tmp/$1.out]=$(($(date +%s) + lead + 15))
 }
-# wait_for_lines FILE...: until each FILE has a trigger line or is past its
-# deadline; notes which had it while their program ran.
+# wait_for_lines FILE...: until each has a trigger line, or 15 s past its minute.
 wait_for_lines() {
   local f missing=1
   while ((missing)); do
@@ -137,8 +129,7 @@ wait_for_lines() {
     done
   done
 }
-# check_trigger WHAT NAME: the banner and the trigger line in $tmp/NAME.out
-# while the program ran, and the device triggered within 5 ms of the minute.
+# check_trigger WHAT NAME: the lines and the trigger of start NAME's run.
 check_trigger() {
   local what=$1 out=$tmp/$2.out sim=$tmp/$2.sim minute= second= ns=
   check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$out"
@@ -156,9 +147,8 @@ one_write() {
   check "$1" grep -qF "\"$shown\", ${#3}) = ${#3}" "$2"
 }
 
-# The default program against each DLL, side by side, while the launcher
-# waits after its first failed start. The first also under the relay trace,
-# and under strace, stopping it at its writes only, as Wine's runtime makes them.
+# The default program against each DLL, after the launcher's first failure;
+# the first relay-traced, and under strace, stopping it at its writes alone.
 await_failures 1
 echo "test-windows: minute-trigger.exe against the ${variants[0]}${variants[1]:+ and the ${variants[1]}} DLL"
 outs=() traced=(-w "strace -f -qq --seccomp-bpf -e trace=write -s 256 -o $tmp/$first.strace" WINEDEBUG=+relay)
@@ -172,17 +162,15 @@ for v in "${variants[@]}"; do check_trigger "$v DLL, real start" "$v"; done
 one_write "$first DLL, real start: the banner left in one write" "$tmp/$first.strace" "$banner"
 one_write "$first DLL, real start: the trigger line left in one write" "$tmp/$first.strace" "$line"
 
-# What the program asked of Windows once started: the platform code is the
-# same in both programs, so one trace shows it.
+# What it asked of Windows (the same platform code in both programs).
 err=$tmp/$first.err what="$first DLL, real start"
 check "$what: keeps the system from idle sleep (ES_CONTINUOUS | ES_SYSTEM_REQUIRED), not the display" \
   same "80000001" "$(sed -n 's/.*Call KERNEL32\.SetThreadExecutionState(\([0-9a-f]*\)).*/\1/p' "$err" | paste -sd' ')"
 check "$what: opts out of power throttling, timer and execution speed apart: two ProcessPowerThrottling calls of 12 bytes" \
   same "00000004,0000000c 00000004,0000000c" \
   "$(sed -n 's/.*Call KERNEL32\.SetProcessInformation([0-9a-f]*,\([0-9a-f]*\),[0-9a-f]*,\([0-9a-f]*\)).*/\1,\2/p' "$err" | paste -sd' ')"
-# Wine's own DLLs and the simulated one look things up too: what counts is
-# the program's own look-ups, and none of the device library's entries, by
-# name or by ordinal.
+# Wine's and the DLL's own look-ups show too: what counts is the program's,
+# none of them of the device library's, by name or by ordinal.
 looked=$(sed -n 's/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,[0-9a-f]* "\(.*\)") ret=.*/\1/p
                 s/.*Call KERNEL32\.GetProcAddress([0-9a-f]*,\([0-9a-f]*\)) ret=.*/ordinal \1/p' "$err")
 check "$what: looks up GetSystemTimeAdjustmentPrecise and SetProcessInformation, nothing of AWG10K.dll by name or ordinal, and loads no library" \
@@ -190,11 +178,9 @@ check "$what: looks up GetSystemTimeAdjustmentPrecise and SetProcessInformation,
   "$(grep -xE 'GetSystemTimeAdjustmentPrecise|SetProcessInformation' <<<"$looked" | sort -u | paste -sd' ')|$(grep -E '^(AWG10K|ordinal )' <<<"$looked" | paste -sd' ')|$(grep -c 'Call KERNEL32\.LoadLibrary' "$err")"
 
 # --- in a console ----------------------------------------------------------------
-# A batch file under Wine's cmd on a pseudo-terminal (wine_run -c), whose
-# console all it starts share: the probe reads its input mode before and
-# after a failed start, and while a real start's loop runs. A second after
-# the device is loaded, this side lets the batch file go on (Wine's findstr
-# cannot read the log from there).
+# A batch file on a pseudo-terminal, its console shared by all it starts:
+# the probe reads the input mode around a failed start and in a real start's
+# loop, 1 s after the load, told by this side (Wine's findstr cannot).
 echo "test-windows: a failed start, then a real one, in a console"
 probe_line="\"$(winpath "$probe")\" >> \"$(winpath "$tmp/console.modes")\"" exe="\"$(winpath "$programs/minute-trigger.exe")\""
 let_batch_go() { until grep -q 'load id=1' "$tmp/console.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/console.go"; }
@@ -217,9 +203,8 @@ check "console: while the loop runs, QuickEdit is off and the extended flags set
   same 0x80 "$(bits "$running" 0xc0)"
 
 # --- the launcher's device appears, and its program meets the minute ------------
-# The device appears once the launcher has failed twice; its next start comes
-# within about 11 s, and meets the minute $lead s later. The precise program
-# starts now, for its own minute.
+# After two failures the device appears: the launcher's next start, within
+# 11 s, meets the minute $lead s later, as the precise program started now.
 await_failures 2
 mapfile -t failure_times <"$failures"
 gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
