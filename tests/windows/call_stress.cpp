@@ -1,14 +1,10 @@
-// Calls every entry of a simulated AWG10K.dll through the program's own thin
-// functions and call helper, a thousand rounds by default, and checks what a
-// calling-convention mistake spoils: the stack pointer, the caller's own
-// variables, the arguments the entries receive and the results they return.
-// One run per DLL convention (tests/windows/wine.sh, qemu.sh). A mismatch
-// shows in the caller at once: compiled with -O2, it addresses its own
-// variables from ESP, so a stack pointer left off by an entry's argument
-// bytes points them at the wrong words from the first call on. Every round
-// runs at the same depth of the stack; the rounds are there for the wrong
-// identifiers, seven of them, each refused many times over.
-// Usage: call_stress.exe [ROUNDS]
+// Calls every entry of a simulated AWG10K.dll through the program's thin
+// functions and call helper, and checks what a calling-convention mistake
+// spoils: the stack pointer, the caller's variables, the entries' arguments
+// and results. Built with -O2, the caller addresses its variables from ESP,
+// so a stack pointer left off shows from the first call; the rounds are for
+// the seven wrong identifiers, each refused many times over.
+// Usage: call_stress.exe [ROUNDS]  (1000)
 #include "AWG10K.h"
 
 #include <cstdint>

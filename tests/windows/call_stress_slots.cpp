@@ -1,10 +1,7 @@
 // The import slots that Windows' loader fills with AWG10K.dll's entries,
-// filled here with the simulated device's entries instead, built in one
-// calling convention. Linked with the program's own thin functions, its call
-// helper and call_stress, it makes a 32-bit Linux program that qemu runs
-// where Wine cannot (a kernel without 32-bit support): the same stress check
-// of the same calls. tests/windows/test.sh builds it with the simulator's
-// entries renamed Simulated_*, so that the thin functions keep their names.
+// filled with the simulator's, for call_stress as a 32-bit Linux program
+// under qemu (qemu.sh, which renames them Simulated_*, so that the thin
+// functions keep the plain names).
 #include "AWG10K.h"
 #include "AWG10K_imports.h"
 

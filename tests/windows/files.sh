@@ -23,23 +23,21 @@ check_files() {
     check "$arch $program: file says ${kind//\\/}" grep -qE "^$kind[ ,].*for MS Windows" <(file -b "$exe")
     check "$arch $program: AWG10K.dll imported by ordinals 1 3 5 6 7, nothing by name" \
       same "1 <none>,3 <none>,5 <none>,6 <none>,7 <none>" "$(imports AWG10K.dll "$exe" | sort -n | paste -sd,)"
-    check "$arch $program: asks for the 1 ms timer (timeBeginPeriod)" grep -qx '[0-9]* timeBeginPeriod' <(imports WINMM.dll "$exe")
     check "$arch $program: printf from msvcrt, the C runtime's own rather than MinGW's" \
       grep -qx '[0-9]* printf' <(imports msvcrt.dll "$exe")
-    check "$arch $program: needs only Windows' DLLs and AWG10K.dll" \
+    # winmm is there only for the 1 ms timer (timeBeginPeriod).
+    check "$arch $program: needs only Windows' DLLs and AWG10K.dll, winmm for the 1 ms timer" \
       same "advapi32.dll awg10k.dll kernel32.dll msvcrt.dll winmm.dll " "$(imported_dlls "$exe")"
-    # The look-ups allowed are kernel32's SetProcessInformation and
-    # GetSystemTimeAdjustmentPrecise, in the platform code, so that the
-    # program loads where they are missing; the trace under Wine shows them.
+    # Two look-ups in the platform code, so that the program loads where
+    # they are missing; the trace under Wine shows which.
     check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp and windows_clock_sync.cpp" \
       same "platform/windows.cpp.obj platform/windows_clock_sync.cpp.obj|" \
       "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
            pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
          pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
   done
-  # Each program's clock, and nothing of the other's: the default one must
-  # start on Windows 7, which has neither the precise clock nor
-  # SetProcessInformation (looked up at run time instead).
+  # Each program's clock, nothing of the other's: the default one must start
+  # on Windows 7, which lacks the precise clock and SetProcessInformation.
   local clocks=
   for program in minute-trigger minute-trigger-precise; do
     exe=$programs/$program.exe

@@ -1,9 +1,6 @@
 # shellcheck shell=bash
-# What the Windows tests share on top of tests/lib.sh: the set-up, which picks
-# the set and builds what is missing, and the helpers for PE files and Wine.
-# files.sh, qemu.sh, wine.sh and msi.sh each source it and run on their own,
-#   tests/windows/FILE.sh [--arch i686|x86_64]
-# and test.sh runs all four over one set-up, handed on in the environment.
+# The Windows tests' set-up and helpers, on top of tests/lib.sh. Each file
+# sources it and runs on its own; test.sh hands its set-up on to them.
 source tests/lib.sh
 export LC_ALL=C
 
@@ -11,19 +8,13 @@ win=build-test-windows cdecl=build-test-windows-cdecl win64=build-test-windows-x
 dist=$win/dist/minute-trigger
 declare -A sim=([stdcall]=$PWD/$win/simulator [cdecl]=$PWD/$cdecl/simulator [x86_64]=$PWD/$win64/simulator)
 
-# windows_set_up WHO [--arch i686|x86_64]: unless test.sh has done so for
-# this run, installs what is missing, picks the set (arch; why_not_32bit)
-# and builds what is out of date; then sets what the Wine runs use
-# (variants: the keys of sim[] to run against; faketime: the libfaketime
-# for the set's Wine loader).
+# windows_set_up WHO [--arch i686|x86_64]: unless test.sh has, installs,
+# picks the set (arch, why_not_32bit) and builds; sets variants (keys of
+# sim[]) and faketime for the Wine runs.
 windows_set_up() {
-  local who=$1 asked=
-  shift
-  if [ $# -gt 0 ]; then
-    [ $# -eq 2 ] && [ "$1" = --arch ] && [[ $2 == @(i686|x86_64) ]] ||
-      { echo "usage: tests/windows/$who.sh [--arch i686|x86_64]" >&2; exit 2; }
-    asked=$2
-  fi
+  local who=$1 asked=${3:-}
+  [ $# -eq 1 ] || { [ $# -eq 3 ] && [ "$2" = --arch ] && [[ $3 == @(i686|x86_64) ]]; } ||
+    { echo "usage: tests/windows/$who.sh [--arch i686|x86_64]" >&2; exit 2; }
   arch=${MINUTE_TRIGGER_WINDOWS_SET:-} why_not_32bit=${MINUTE_TRIGGER_WINDOWS_WHY:-}
   if [ -z "$arch" ]; then
     need g++-mingw-w64-i686 g++-mingw-w64-x86-64 cmake make file wine wine64 g++-i686-linux-gnu qemu-user \
@@ -36,22 +27,19 @@ windows_set_up() {
   if [ "$arch" = i686 ]; then
     export WINEARCH=win32
     wine=/usr/lib/wine/wine programs=$PWD/$dist build=$PWD/$win variants=(stdcall cdecl)
-    faketime=$(faketime_library i386 || true)
   else
     # 64-bit Wine's own loader throughout: the wine command would pick the
     # 32-bit one wherever it is installed, whether or not the kernel runs it.
     export WINEARCH=win64 WINELOADER=/usr/lib/wine/wine64
     wine=$WINELOADER programs=$PWD/$win64 build=$PWD/$win64 variants=(x86_64)
-    faketime=$(faketime_library x86_64 || true)
   fi
+  faketime=$(faketime_library "$([ "$arch" = i686 ] && echo i386 || echo x86_64)" || true)
   stress=$build/call_stress.exe probe=$build/probe.exe warmth=$build/warmth_check.exe launcher=$PWD/$dist/run-minute-trigger.cmd
 }
 
-# pick_set ASKED: i686 (the shipped 32-bit files under 32-bit Wine) where it
-# can run, else the x86-64 twin under 64-bit Wine, saying why. The i386
-# packages are installed apart from the rest, so that a day on which they
-# cannot be costs the 32-bit runs alone; and not even tried on a kernel that
-# runs no 32-bit program, as 32-bit Wine's loader is one.
+# pick_set ASKED: i686 where it can run, else the x86-64 twin, saying why.
+# The i386 packages apart, so that a day they cannot be installed costs the
+# 32-bit runs alone; not tried where the kernel runs no 32-bit program.
 pick_set() {
   local why
   arch=x86_64 why_not_32bit="the x86_64 set was asked for"
@@ -74,10 +62,8 @@ runs_32bit() {
   echo 'int main() { return 0; }' | i686-linux-gnu-gcc -static -x c -o "$tmp/32-bit" - && "$tmp/32-bit" 2>/dev/null
 }
 
-# build_set: the 32-bit build, the simulated DLL in cdecl, and in the x86_64
-# set the x86-64 twin (for these tests only), each brought up to date (a
-# second run relinks only what changed); the distribution laid out again only
-# when something it is made of is newer than its package.
+# build_set: the 32-bit build, the cdecl DLL and (x86_64 set) the twin, up
+# to date; the distribution laid out again only when older than its parts.
 build_set() {
   local package
   [ -f $win/CMakeCache.txt ] || BUILD_DIR=$win scripts/build-windows.sh || return 1
@@ -98,8 +84,7 @@ build_set() {
 
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine maps / to drive Z:
 
-# What a Windows file says. One objdump and one nm read PE32 and PE32+ alike,
-# so no check depends on being handed the right one.
+# One objdump and one nm read PE32 and PE32+ alike.
 pe_objdump() { x86_64-w64-mingw32-objdump "$@"; }
 pe_nm() { x86_64-w64-mingw32-nm "$@"; }
 # imports DLL FILE: the members FILE imports from DLL, one a line ("7 <none>"
@@ -118,14 +103,12 @@ exported_ordinals() {
          on && /\+base\[/ { sub(/.*\+base\[ */, ""); sub(/\].*/, ""); print }' | tr '\n' ' '
 }
 
-# wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path,
-# or Wine's own, such as cmd) under the set's loader ($wine), from $tmp, with
-# no input and the VARs set; returns its exit status. -p PREFIX: the Wine
-# prefix (default $WINEPREFIX); -d DIR: where AWG10K.dll is found (WINEPATH),
-# never beside the program; -o NAME: output to $tmp/NAME.out, standard error
-# to NAME.err; -t SECONDS: the time limit (120); -b: in the background, no
-# limit, its process in wine_pid; -c: in a console, on a pseudo-terminal as
-# in a Command Prompt's window; -w 'CMD': Wine under CMD (strace ...).
+# wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path
+# or Wine's own, as cmd) under $wine from $tmp, no input; its exit status.
+# -p PREFIX (else $WINEPREFIX); -d DIR: AWG10K.dll's folder (WINEPATH);
+# -o NAME: output to $tmp/NAME.out and .err; -t SECONDS: limit (120); -b: in
+# the background, no limit, pid in wine_pid; -c: on a pseudo-terminal, as in a
+# Command Prompt; -w 'CMD': Wine under CMD (strace ...).
 wine_run() {
   local prefix=$WINEPREFIX out=/dev/null err=/dev/null limit=120 bg= console= vars=() through=() cmd
   while :; do
@@ -149,20 +132,17 @@ wine_run() {
   [ -n "$bg" ] || wait $wine_pid
 }
 
-# Every Wine run: no display, no offer to install Mono or Gecko, no debug
-# output but what a run asks for; each prefix made is ended at exit.
+# No display, no offer of Mono or Gecko, no debug output unless asked.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 prefixes=()
 end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done; }
 on_exit=end_wine
 
-# new_prefix DIR WHAT: makes DIR a fresh Wine prefix and the one in use, ended
-# at exit: a copy of one never used, made once a Wine version and set in
-# $win (making one takes a quarter of a minute). Wine's schtasks fails for
-# good in a prefix used before it has settled, hence the wait. Wine notes its
-# server's folder, $TMPDIR/wine-XXXXXX, in the prefix (file wineserver) and
-# makes it again under any other TMPDIR, left there: the copies go without.
+# new_prefix DIR WHAT: DIR a fresh prefix, in use, ended at exit: a copy of
+# one made once per Wine and set. Wine's schtasks fails for good in a prefix
+# used before it settled; the file wineserver, naming the server's folder,
+# would have Wine make that folder again under each TMPDIR and leave it.
 new_prefix() {
   local made=$PWD/$win/wine-prefix-$WINEARCH version
   version=$("$wine" --version)
@@ -180,7 +160,7 @@ new_prefix() {
   prefixes+=("$WINEPREFIX")
 }
 
-# The programs' output is in text mode, as on the lab PC: each \n as \r\n.
+# The programs' output is in text mode, as on the lab PC.
 banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
 # trigger_line VAR EPOCH: sets VAR to the line for the minute from EPOCH.
 trigger_line() { printf -v "$1" 'Trigger: %s  \r\n' "$(date -u -d "@$2" '+%Y%m%d %H:%M:00')"; }

@@ -1,12 +1,9 @@
 #!/usr/bin/env bash
-# The call helper as a 32-bit Linux program under qemu.
-#   tests/windows/qemu.sh [--arch i686|x86_64]  (either set: this needs no Wine)
-#
-# The same thin functions, call helper and stress check as call_stress.exe, with
-# the simulated device's entries in the import slots (call_stress_slots.cpp),
-# built for 32-bit Linux and run by qemu's user-mode emulator: this needs no
-# Wine and no 32-bit support in the kernel, so it runs everywhere. The ELF
-# assembler knows no .def, and ELF names carry no leading underscore.
+# The thin functions, call helper and stress check of call_stress.exe, the
+# simulated entries in the import slots (call_stress_slots.cpp), as a 32-bit
+# Linux program under qemu's user-mode emulator: neither Wine nor a kernel
+# that runs 32-bit programs needed, so in either set.
+#   tests/windows/qemu.sh [--arch i686|x86_64]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source tests/windows/lib.sh
@@ -14,15 +11,12 @@ windows_set_up qemu "$@"
 hold_cpu_lock test-windows-qemu
 
 qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its status
-  local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry source
+  local conv=$1 rounds=$2 dir=$tmp/qemu-$1${3:+-broken} entry source renames=()
   local flags=(-O2 -std=c++17 -Wall -Wextra -Wpedantic -Werror -Wa,--noexecstack -Idevice -Idevice/windows)
-  local renames=()
-  for entry in GetNumberOfDevices Open SetFile Close Trigger; do
-    renames+=("-DAWG10K_$entry=Simulated_AWG10K_$entry")
-  done
+  for entry in GetNumberOfDevices Open SetFile Close Trigger; do renames+=("-DAWG10K_$entry=Simulated_AWG10K_$entry"); done
   mkdir -p "$dir"
+  # ELF knows no .def, and its names carry no leading underscore.
   sed -e '/^[[:space:]]*\.def/d' -e "${3:-}" device/windows/call.S >"$dir/call.S"
-  # The simulated entries and their slots, renamed and in the convention under test.
   for source in device/simulator/simulator.cpp tests/windows/call_stress_slots.cpp; do
     i686-linux-gnu-g++ "${flags[@]}" "${renames[@]}" "-DAWG10K_CALL=__attribute__(($conv))" \
       -c "$source" -o "$dir/$(basename "$source" .cpp).o"
@@ -34,9 +28,8 @@ qemu_stress() {  # CONVENTION ROUNDS [SED_EXPR]: builds and runs, returns its st
   (env -u AWG10K_SIM_LOG -u AWG10K_SIM_FAIL -u AWG10K_SIM_DEVICES qemu-i386 "$dir/call_stress" "$rounds" \
      >"$dir/out" 2>&1; exit $?) 2>/dev/null
 }
-# The check must also catch the fault it is there for, in as many rounds: a
-# helper that leaves the stack pointer where the entry left it (qemu's note
-# of the crash shows, from the first round on).
+# In as many rounds, the check catches a helper that leaves the stack pointer
+# where the entry left it (qemu's note of the crash shows).
 for conv in stdcall cdecl; do
   check "call helper under qemu against $conv entries: every call right, the stack pointer unchanged" \
     qemu_stress $conv 1000

@@ -1,13 +1,8 @@
 #!/usr/bin/env bash
-# Tests the Windows build: the set-up once (lib.sh: what is missing installed,
-# the set picked, what is out of date built), then each part, a file that
-# also runs on its own (tests/windows/FILE.sh [--arch i686|x86_64]):
-#   files.sh  what the files import and export, before any of them runs
-#   qemu.sh   the call helper as a 32-bit Linux program under qemu
-#   wine.sh   the programs, the launcher and the tasks under Wine
-#   msi.sh    the installer package, on a fresh Wine prefix of its own
-# Last, which set ran, every skip by name, and the count of all four. The
-# sets (i686, or else the x86-64 twin): lib.sh and docs/windows.md.
+# The Windows tests: the set-up once (lib.sh), then each file, which also
+# runs on its own: files.sh (what the files say), qemu.sh (the call helper),
+# wine.sh (the programs under Wine), msi.sh (the package). Last, the set that
+# ran, every skip by name, and the count of all four (docs/windows.md).
 #   tests/windows/test.sh [--arch i686|x86_64]
 set -euo pipefail
 cd "$(dirname "$0")/../.."

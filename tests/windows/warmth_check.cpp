@@ -1,10 +1,8 @@
-// Checks under Wine that the warming finds the simulated AWG10K.dll's image
-// and all of it: every range of the library's walk lies in committed pages
-// of the DLL's own allocation (none in the program's, none past the image),
-// and its code and writable data are all covered; the rest's ranges lie in
-// other modules' committed pages and hold the system code the DLL calls.
-// VirtualQuery says independently where each lies. Then the walks run,
-// round and round, which must not fault. Exit status 0 when all holds.
+// Checks under Wine, against VirtualQuery, that the warming finds all of the
+// simulated AWG10K.dll's image and nothing else (its code and writable data
+// covered, every range in the DLL's committed pages), and the rest in other
+// modules, the system time's code among them; then that its walks never
+// fault. Exit status 0 when all holds.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,6 +26,13 @@ static MEMORY_BASIC_INFORMATION Query(const void *at)
     return info;
 }
 
+static bool Overlaps(const WarmRanges &ranges, uintptr_t begin, uintptr_t end)
+{
+    for (int r = 0; r < ranges.ranges; ++r)
+        if (ranges.begin[r] < end && ranges.end[r] > begin) return true;
+    return false;
+}
+
 int main()
 {
     const void *dll = Query(AWG10K_Trigger_Entry).AllocationBase;
@@ -37,10 +42,9 @@ int main()
     const TriggerWarmth warmth = FindTriggerWarmth();
     const WarmRanges &found = warmth.library;
     if (warmth.entry != AWG10K_Trigger_Entry) Fail("the entry is not the import slot's target", warmth.entry);
-    bool holdsEntry = false;
-    for (int r = 0; r < found.ranges; ++r) {
-        const uintptr_t entry = reinterpret_cast<uintptr_t>(warmth.entry);
-        holdsEntry = holdsEntry || (entry >= found.begin[r] && entry < found.end[r]);
+    const uintptr_t entry = reinterpret_cast<uintptr_t>(warmth.entry);
+    if (!Overlaps(found, entry, entry + 1)) Fail("no range holds the trigger entry", warmth.entry);
+    for (int r = 0; r < found.ranges; ++r)
         for (uintptr_t at = found.begin[r];; at += 4096) {
             const uintptr_t probe = at < found.end[r] ? at : found.end[r] - 1;
             const MEMORY_BASIC_INFORMATION info = Query(reinterpret_cast<const void *>(probe));
@@ -48,8 +52,6 @@ int main()
             if (info.State != MEM_COMMIT || (info.Protect & PAGE_NOACCESS)) Fail("a range runs into pages not mapped", info.BaseAddress);
             if (probe == found.end[r] - 1) break;
         }
-    }
-    if (!holdsEntry) Fail("no range holds the trigger entry", warmth.entry);
 
     // Every part of the image that is code or writable data, found page by
     // page with VirtualQuery, overlaps a range.
@@ -62,9 +64,7 @@ int main()
         const uintptr_t begin = reinterpret_cast<uintptr_t>(info.BaseAddress), end = begin + info.RegionSize;
         if (info.State == MEM_COMMIT && (info.Protect & codeOrData)) {
             ++parts;
-            bool covered = false;
-            for (int r = 0; r < found.ranges; ++r) covered = covered || (found.begin[r] < end && found.end[r] > begin);
-            if (!covered) Fail("code or data of the DLL that no range warms", info.BaseAddress);
+            if (!Overlaps(found, begin, end)) Fail("code or data of the DLL that no range warms", info.BaseAddress);
         }
         at = reinterpret_cast<const char *>(end);
     }
@@ -74,9 +74,9 @@ int main()
     // code (kernel32's own or the one it forwards to), the rest holds it.
     const WarmRanges &rest = warmth.rest;
     const uintptr_t systemTime = reinterpret_cast<uintptr_t>(&GetSystemTimeAsFileTime);
-    bool holdsSystemTime = false;
-    for (int r = 0; r < rest.ranges; ++r) {
-        holdsSystemTime = holdsSystemTime || (systemTime >= rest.begin[r] && systemTime < rest.end[r]);
+    if (!Overlaps(rest, systemTime, systemTime + 1))
+        Fail("the rest does not hold the system time's code", reinterpret_cast<const void *>(systemTime));
+    for (int r = 0; r < rest.ranges; ++r)
         for (uintptr_t at = rest.begin[r];; at += 4096) {
             const uintptr_t probe = at < rest.end[r] ? at : rest.end[r] - 1;
             const MEMORY_BASIC_INFORMATION info = Query(reinterpret_cast<const void *>(probe));
@@ -84,8 +84,6 @@ int main()
             if (info.State != MEM_COMMIT || info.Type != MEM_IMAGE) Fail("a range of the rest runs outside a module", info.BaseAddress);
             if (probe == rest.end[r] - 1) break;
         }
-    }
-    if (!holdsSystemTime) Fail("the rest does not hold the system time's code", reinterpret_cast<const void *>(systemTime));
 
     for (int poll = 0; poll < 1000000; ++poll) WarmTriggerPath();
     std::printf("warmth_check: %d ranges of the DLL, %d parts of code and data, %d ranges of the rest, %d failures\n",
