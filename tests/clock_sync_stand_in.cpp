@@ -8,23 +8,19 @@
 #include <sys/timex.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <string>
 
 extern "C" int ntp_adjtime(timex *tx)
 {
-    char text[32] = "15999999";
-    const char *path = getenv("CLOCK_SYNC_STAND_IN");
-    if (FILE *file = path != nullptr ? fopen(path, "r") : nullptr) {
-        text[fread(text, 1, sizeof text - 1, file)] = '\0';
-        fclose(file);
-    }
-    if (tx->modes != 0 || strncmp(text, "refuse", 6) == 0) {
+    std::string text = "15999999";
+    if (const char *path = getenv("CLOCK_SYNC_STAND_IN")) std::ifstream(path) >> text;
+    if (tx->modes != 0 || text == "refuse") {
         errno = EPERM;
         return -1;
     }
-    tx->maxerror = atol(text);
+    tx->maxerror = std::stol(text);
     tx->status = STA_UNSYNC;
     return TIME_ERROR;
 }

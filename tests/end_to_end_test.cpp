@@ -360,19 +360,18 @@ TEST(Loop, ClockStepsOverOrBackIntoSecondZero)
 // Whether the clock is kept to UTC, as the kernel says (stood in for): said
 // at start unless synchronised, the triggers going on after a refused read;
 // then each change, once three minute readings running have shown it, with
-// the minute of the first. The state is written well between two boundaries:
-// at 30 times real speed, a minute every 2 s from 0.03 s.
+// the minute of the first. At 30 times real speed a minute takes 2 s, from
+// 0.03 s: the state is written well between two boundaries.
 TEST(Clock, SaysWhenItIsNotSynchronisedAtStartAndAtEachChange)
 {
     const Folder dir;
     const std::string state = dir / "clock-sync";
     WriteFile(state, "refuse");
-    Env env = Faked("@2026-12-08 10:00:59 x30");
-    env.push_back("CLOCK_SYNC_STAND_IN=" + state);
+    const Env env{"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=@2026-12-08 10:00:59 x30", "CLOCK_SYNC_STAND_IN=" + state};
     // Refused to 10:01; 16 s at 10:02-10:03, a flicker; refused at 10:04; 16 s
     // from 10:05; 12.001 ms from 10:08.
     const Until plan = Writing(state, {{1, "16000000"}, {5, "refuse"}, {7, "16000000"}, {13, "12001"}}, Triggers(10));
-    const Transcript t = RunProgram(env, Options{plan}.In(dir));
+    const Transcript t = RunProgram(env, {plan});
     const auto minutes = [](int first, int last) {
         std::string lines;
         for (int m = first; m <= last; ++m)
