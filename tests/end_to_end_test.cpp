@@ -82,13 +82,6 @@ std::string Untimed(const std::string &text)
     return out;
 }
 
-int Count(const std::string &text, const std::string &needle)
-{
-    int n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-}
-
 Env Faked(const std::string &when) { return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + when}; }
 
 Until Seconds(double limit) { return [limit](const std::string &, double elapsed) { return elapsed >= limit; }; }
@@ -99,7 +92,9 @@ Until Seen(const std::string &needle, int times, double settle = 0.4)
 {
     auto seen = std::make_shared<double>(-1);
     return [=](const std::string &text, double elapsed) {
-        if (*seen < 0 && Count(text, needle) >= times) *seen = elapsed;
+        int n = 0;
+        for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+        if (*seen < 0 && n >= times) *seen = elapsed;
         return *seen >= 0 && elapsed >= *seen + settle;
     };
 }
@@ -322,9 +317,8 @@ TEST(Streams, NeitherAGoneReaderNorAClosedDescriptorStopsOrMisdirectsATrigger)
 TEST(Streams, EachLineLeavesInOneWrite)
 {
     const Folder dir;
-    const Transcript t = RunProgram(Faked("@2026-12-08 10:00:59"), Options{Triggers(1)}.With(Streams::Traced).In(dir));
+    RunProgram(Faked("@2026-12-08 10:00:59"), Options{Triggers(1)}.With(Streams::Traced).In(dir));
     const std::string writes = ReadFile(dir / "writes");
-    EXPECT_EQ(Loaded + Banner + Triggered("20261208 10:01:00"), Untimed(t.text));
     for (const std::string &line : {Banner, TriggerLine("20261208 10:01:00")}) {
         std::string shown;
         for (const char c : line) shown += c == '\n' ? std::string("\\n") : std::string(1, c);
