@@ -58,7 +58,7 @@ no_library_named() {
 simulated_library() {
   install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
   check_installed "$libdir/minute-trigger/libAWG10K.so"
-  check_linking --runpath "\$ORIGIN/../$libdir/minute-trigger" "$program"
+  check_linking "\$ORIGIN/../$libdir/minute-trigger" "$program"
   check_runs "the simulated library installed on purpose, in $libdir/minute-trigger/" "$program"
 }
 
@@ -134,7 +134,7 @@ EOF
   local lib=$dest$prefix/$libdir/libAWG10K.so.3 loaded
   check_installed "$libdir/libAWG10K.so.3"
   check "a real library: $libdir/libAWG10K.so.3 is the library, not a link" test -f "$lib" -a ! -L "$lib"
-  check_linking --runpath "\$ORIGIN/../$libdir" "$program"
+  check_linking "\$ORIGIN/../$libdir" "$program"
   # The install brings the library alone: its companion, which a user makes
   # findable (the service's drop-in names the vendor's folder), comes from a
   # folder of its own, so the library can only be the installed one.
