@@ -1,10 +1,10 @@
 // Preloaded into every end-to-end run in place of the kernel's clock
-// discipline, so that no run depends on this machine's time daemon. It
-// answers as chronyd without rtcsync leaves the kernel (STA_UNSYNC set,
-// TIME_ERROR), so every run shows that only the maximum error decides:
-// 15.999999 s, just short of the kernel's 16 s, or what the file named by
-// CLOCK_SYNC_STAND_IN holds (microseconds, or "refuse": EPERM, as a seccomp
-// filter answers). A call that would set the clock is refused too, so it shows.
+// discipline, whatever this machine's time daemon does. It answers as chronyd
+// without rtcsync leaves the kernel (STA_UNSYNC, TIME_ERROR), so every run
+// shows that only the maximum error decides: 15.999999 s, just short of the
+// kernel's 16 s, or what the file named by CLOCK_SYNC_STAND_IN holds, in
+// microseconds. "refuse" there, and any call that would set the clock, get -1
+// with EPERM, as from a seccomp filter.
 #include <sys/timex.h>
 
 #include <cerrno>
