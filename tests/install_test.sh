@@ -58,14 +58,8 @@ no_library_named() {
 simulated_library() {
   install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
   check_installed "$libdir/minute-trigger/libAWG10K.so"
-  check_linking --runpath "\$ORIGIN/../$libdir/minute-trigger" "$program"
+  check_linking "\$ORIGIN/../$libdir/minute-trigger" "$program"
   check_runs "the simulated library installed on purpose, in $libdir/minute-trigger/" "$program"
-  if command -v man >/dev/null; then
-    check "man finds the installed page" \
-      same "$dest$prefix/share/man/man8/minute-trigger.8" "$(MANPATH=$dest$prefix/share/man man -w minute-trigger || true)"
-  else
-    skip "man finds the installed page" "no man here"
-  fi
 }
 
 # The unit, as installed with the simulated library.
@@ -96,7 +90,8 @@ unit() {
   fi
   if command -v systemd-analyze >/dev/null; then
     # verify wants the programs a unit runs, and its manual page, to exist: it
-    # checks a copy that points into the staged install, with man looking there.
+    # checks a copy that points into the staged install, with man looking there,
+    # so it also fails when man cannot find the installed page.
     mkdir "$tmp/verify"
     sed "s|$prefix/bin/|$dest$prefix/bin/|g" "$unit" >"$tmp/verify/minute-trigger.service"
     check "unit: systemd-analyze verify passes" \
@@ -136,27 +131,19 @@ EOF
   ln -sf libAWG10K.so.3.1 "$vendor/libAWG10K.so.3"
   ln -sf libAWG10K.so.3 "$vendor/libAWG10K.so"
   install real -DAWG10K_LIBRARY="$vendor/libAWG10K.so" -DAWG10K_INSTALL_SIMULATOR=OFF
-  local lib=$dest$prefix/$libdir/libAWG10K.so.3
+  local lib=$dest$prefix/$libdir/libAWG10K.so.3 loaded
   check_installed "$libdir/libAWG10K.so.3"
   check "a real library: $libdir/libAWG10K.so.3 is the library, not a link" test -f "$lib" -a ! -L "$lib"
-  check_linking --runpath "\$ORIGIN/../$libdir" "$program"
-  run env -u LD_LIBRARY_PATH AWG10K_SIM_DEVICES=0 "$program"
-  check "a real library: found alone; its companion, as expected, not (exit status 127)" \
-    same "127 libawg10kcompanion.so.1: cannot open" "$rc $(grep -o 'libawg10kcompanion.so.1: cannot open' <<<"$err")"
+  check_linking "\$ORIGIN/../$libdir" "$program"
+  # The install brings the library alone: its companion, which a user makes
+  # findable (the service's drop-in names the vendor's folder), comes from a
+  # folder of its own, so the library can only be the installed one.
   mkdir -p "$tmp/companion-only"
   cp "$vendor/libawg10kcompanion.so.1" "$tmp/companion-only/"
-  check_stand_in "the program loads the installed stand-in" "$lib" "$tmp/companion-only"
-  # The service's drop-in for such a library names the vendor's folder.
-  check_stand_in "LD_LIBRARY_PATH=$vendor puts the vendor's own set first" "$vendor/libAWG10K.so.3" "$vendor"
-}
-# check_stand_in WHAT LIBRARY LD_LIBRARY_PATH: the program, run with that
-# path, loads LIBRARY (by its path with no links in it), which reports no device.
-check_stand_in() {
-  local loaded
-  run env LD_LIBRARY_PATH="$3" AWG10K_SIM_DEVICES=0 "$program"
+  run env LD_LIBRARY_PATH="$tmp/companion-only" AWG10K_SIM_DEVICES=0 "$program"
   loaded=$(sed -n 's/^stand-in \(.*\) with companion$/\1/p' <<<"$err")
-  check "a real library: $1: DeviceNumber=0, exit status 1, from $(realpath "$2")" \
-    same "DeviceNumber=0 1 $(realpath "$2")" "$out $rc $(realpath "${loaded:-/nonexistent}")"
+  check "a real library: the program loads the installed one, which reports no device" \
+    same "DeviceNumber=0 1 $(realpath "$lib")" "$out $rc $(realpath "${loaded:-/nonexistent}")"
 }
 
 no_library_named

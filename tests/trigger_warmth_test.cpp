@@ -96,7 +96,6 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
 
     // Every range in the library's mappings (its zeroed data may run on into
     // an anonymous one right after them), none in the program's.
-    ASSERT_GE(found.library.ranges, 2) << "code and data at least";
     for (int r = 0; r < found.library.ranges; ++r) {
         const std::vector<std::string> paths = PathsUnder(maps, found.library, r);
         EXPECT_TRUE(EndsWith(paths.front(), library)) << "range " << r << " starts in " << paths.front();
