@@ -251,7 +251,7 @@ TEST(StartUp, SeveralDevicesGoOnToTheLoop)
     EXPECT_EQ("count devices=2 status=0\n" + Loaded.substr(Loaded.find("open")) + Banner, Untimed(t.text));
 }
 
-TEST(Loop, TheFirstTriggerComesAtTheNextSecondZeroOrAtOnceInOne)
+TEST(Loop, TheFirstTriggerComesAtTheNextSecondZeroOrAtOnceWithinIt)
 {
     // Five times real speed: second 0 lasts 200 ms of real time.
     Transcript t = RunProgram(Faked("@2026-12-08 10:00:59 x5"), {Seconds(1.2)});
