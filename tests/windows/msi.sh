@@ -52,7 +52,7 @@ new_prefix "$tmp/msi-prefix" "for the package, fresh,"
 
 msi_folder='C:\Lab\Dev AWG' other='C:\Lab\Other\minute-trigger.exe'
 msi_unix="$WINEPREFIX/drive_c/Lab/Dev AWG"
-tasks_dir=$WINEPREFIX/drive_c/windows/system32/tasks
+tasks_dir=$WINEPREFIX/drive_c/windows/system32/tasks log="$msi_unix/minute-trigger.log"
 # msi NAME ARG...: msiexec, its log in $msi_dir/NAME.log, its exit status in status.
 msi() {
   status=0
@@ -104,23 +104,22 @@ end_running() { local pid; for pid in $(running "$1"); do kill "$pid"; done; }
 # until the log holds one more start of the program's loop.
 start_launcher() {
   local loops
-  loops=$(grep -ac 'Triggering loop' "$msi_unix/minute-trigger.log" 2>/dev/null || true)
+  loops=$(count "$log" 'Triggering loop')
   cp "$msi_dll" "$msi_unix/"
   wine_run -b cmd /c "$msi_folder\\run-minute-trigger.cmd"
-  within 60 logged "$msi_unix/minute-trigger.log" 'Triggering loop' $((${loops:-0} + 1)) || true
-  ends_before=$(ends_logged)
+  wait_for "$log" 'Triggering loop' $((loops + 1))
+  ends_before=$(count "$log" 'ended with exit code')
 }
-# within SECONDS COMMAND...: COMMAND succeeds within SECONDS.
-within() { local i; for ((i = 0; i < $1 * 10; i++)); do "${@:2}" && return 0; sleep 0.1; done; return 1; }
-logged() { local n; n=$(grep -ac "$2" "$1" 2>/dev/null) || true; [ "${n:-0}" -ge "$3" ]; }  # FILE TEXT N
-ends_logged() { grep -ac 'ended with exit code' "$msi_unix/minute-trigger.log" || true; }
+count() { local n; n=$(grep -ac "$2" "$1" 2>/dev/null) || true; echo "${n:-0}"; }  # FILE TEXT: lines holding it
+# wait_for FILE TEXT N: until FILE has N lines holding TEXT, up to 60 s.
+wait_for() { local i; for ((i = 0; i < 600; i++)); do [ "$(count "$1" "$2")" -lt "$3" ] || return 0; sleep 0.1; done; }
 # left_behind: what of the folder runs once Wine has settled, or 30 s on, and
 # the ends the launcher logged since it started; whatever runs is ended then.
 # A launcher left running logs its program's end and starts it again 10 s
 # later; a program left running spins for good.
 left_behind() {
   settle 30
-  echo "$(running "$msi_folder\\" | wc -l) running, $(($(ends_logged) - ends_before)) ends logged"
+  echo "$(running "$msi_folder\\" | wc -l) running, $(($(count "$log" 'ended with exit code') - ends_before)) ends logged"
   end_running "$msi_folder\\"
   settle
 }
@@ -158,7 +157,7 @@ mkdir -p "$WINEPREFIX/drive_c/Lab/Other"
 cp "$programs/minute-trigger.exe" "$msi_dll" "$WINEPREFIX/drive_c/Lab/Other/"
 wine_run -b -o other "$other"
 start_launcher
-within 60 logged "$tmp/other.out" 'Triggering loop' 1 || true
+wait_for "$tmp/other.out" 'Triggering loop' 1
 before=$(runs)
 msi uninstall /x "$(winpath "$msi_second")" /qn
 other_runs=$(running "$other" | wc -l)
