@@ -11,8 +11,6 @@ source tests/windows/lib.sh
 windows_set_up msi "$@"
 hold_cpu_lock test-windows-msi
 
-msi_dir=$tmp/msi
-mkdir -p "$msi_dir"
 msi_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 
@@ -21,19 +19,16 @@ msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 # has a product code of its own. BUILD.txt names VERSION and NAME, so that an
 # upgrade shows in the installed folder.
 package() {
-  local stage=$msi_dir/$1${2:+-$2}
+  local stage=$tmp/$1${2:+-$2}
   cp -r "$dist" "$stage"
   cp "$from/minute-trigger.exe" "$from/minute-trigger-precise.exe" "$stage/"
   printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/BUILD.txt"
   scripts/package-msi.sh "$wixl_arch" "$1" "$stage" "$from/task-for-folder.dll" "$stage.msi" >&2
   echo "$stage.msi"
 }
-if [ "$arch" = i686 ]; then
-  wixl_arch=x86 from=$win msi_dll=${sim[stdcall]}/AWG10K.dll msi_first=$PWD/$win/dist/minute-trigger-$msi_version-x86.msi
-else
-  wixl_arch=x64 from=$win64 msi_dll=${sim[x86_64]}/AWG10K.dll
-  msi_first=$(package "$msi_version")
-fi
+wixl_arch=x64 from=$win64 msi_dll=${sim[x86_64]}/AWG10K.dll msi_first=$PWD/$win/dist/minute-trigger-$msi_version-x86.msi
+[ "$arch" = x86_64 ] || wixl_arch=x86 from=$win msi_dll=${sim[stdcall]}/AWG10K.dll
+[ "$arch" = i686 ] || msi_first=$(package "$msi_version")
 msi_rebuilt=$(package "$msi_version" rebuilt)
 msi_second=$(package "$msi_higher")
 echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher over it: ${msi_first#"$PWD"/}, ${msi_rebuilt#"$PWD"/} and ${msi_second#"$PWD"/}"
@@ -53,10 +48,10 @@ new_prefix "$tmp/msi-prefix" "for the package, fresh,"
 msi_folder='C:\Lab\Dev AWG' other='C:\Lab\Other\minute-trigger.exe'
 msi_unix="$WINEPREFIX/drive_c/Lab/Dev AWG"
 tasks_dir=$WINEPREFIX/drive_c/windows/system32/tasks log="$msi_unix/minute-trigger.log"
-# msi NAME ARG...: msiexec, its log in $msi_dir/NAME.log, its exit status in status.
+# msi NAME ARG...: msiexec, its log in $tmp/NAME.log, its exit status in status.
 msi() {
   status=0
-  wine_run -o "msi-$1" -t 300 msiexec "${@:2}" /l*v "$(winpath "$msi_dir/$1.log")" || status=$?
+  wine_run -o "msi-$1" -t 300 msiexec "${@:2}" /l*v "$(winpath "$tmp/$1.log")" || status=$?
   echo "test-windows: msiexec ${*:2} exited $status"
 }
 # settle [SECONDS]: waits for Wine to have no process left (the registry then
@@ -178,5 +173,5 @@ settle
 check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message names the values allowed" \
   same "failed|TASK must be logon (the default), boot or none.|LaunchConditions" \
   "$([ "$status" -eq 0 ] || echo failed)|$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
-     grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$msi_dir/bogus.log" | tail -n 1 | sed 's/.*: //')"
+     grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$tmp/bogus.log" | tail -n 1 | sed 's/.*: //')"
 summary
