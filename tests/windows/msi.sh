@@ -54,12 +54,10 @@ msi() {
   wine_run -o "msi-$1" -t 300 msiexec "${@:2}" /l*v "$(winpath "$tmp/$1.log")" || status=$?
   echo "test-windows: msiexec ${*:2} exited $status"
 }
-# settle [SECONDS]: waits for Wine to have no process left (the registry then
-# written out), up to SECONDS (120).
+# settle [SECONDS]: until Wine has no process left (the registry written out), up to 120 s.
 settle() { timeout "${1:-120}" wineserver -w || true; }
-# products: the version of each product named minute-trigger that Apps &
-# features lists (a key under ...\Uninstall); remembered: the keys that keep
-# the package's folder and task.
+# products: the version of each product named minute-trigger in Apps & features
+# (a key under ...\Uninstall); remembered: the keys keeping its folder and task.
 products() {
   awk -F'"' '/^\[/ { if (name == "minute-trigger") print version; name = version = ""; listed = /\\Uninstall\\/ }
              listed && $2 == "DisplayName" { name = $4 }
