@@ -94,9 +94,7 @@ imports() {
                      END { exit !found }'
 }
 imported_dlls() { pe_objdump -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '; }
-exported_ordinals() {
-  pe_objdump -p "$1" | sed -n '/^Export Address Table/,/^$/ s/.*+base\[ *\([0-9]*\)\].*/\1/p' | tr '\n' ' '
-}
+exported_ordinals() { pe_objdump -p "$1" | sed -n '/^Export Address Table/,/^$/ s/.*+base\[ *\([0-9]*\)\].*/\1/p' | tr '\n' ' '; }
 
 # wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path
 # or Wine's own, as cmd) under $wine from $tmp, no input; its exit status.
