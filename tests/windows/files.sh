@@ -11,7 +11,7 @@ windows_set_up files "$@"
 # check_files ARCH PROGRAM_DIR BUILD_DIR DLL_DIR...: the two programs in
 # PROGRAM_DIR, the objects in BUILD_DIR, the simulated DLLs in each DLL_DIR.
 check_files() {
-  local arch=$1 programs=$2 build=$3 program exe dll p kind
+  local arch=$1 programs=$2 build=$3 program exe dll p kind clocks=
   shift 3
   # C symbols bear a leading underscore on i686 and none on x86-64.
   case $arch in
@@ -23,11 +23,10 @@ check_files() {
     check "$arch $program: file says ${kind//\\/}" grep -qE "^$kind[ ,].*for MS Windows" <(file -b "$exe")
     check "$arch $program: AWG10K.dll imported by ordinals 1 3 5 6 7, nothing by name" \
       same "1 <none>,3 <none>,5 <none>,6 <none>,7 <none>" "$(imports AWG10K.dll "$exe" | sort -n | paste -sd,)"
-    check "$arch $program: printf from msvcrt, the C runtime's own rather than MinGW's" \
-      grep -qx '[0-9]* printf' <(imports msvcrt.dll "$exe")
     # winmm is there only for the 1 ms timer (timeBeginPeriod).
-    check "$arch $program: needs only Windows' DLLs and AWG10K.dll, winmm for the 1 ms timer" \
-      same "advapi32.dll awg10k.dll kernel32.dll msvcrt.dll winmm.dll " "$(imported_dlls "$exe")"
+    check "$arch $program: needs only Windows' DLLs and AWG10K.dll, winmm for the 1 ms timer; printf from msvcrt, the C runtime's own rather than MinGW's" \
+      same "advapi32.dll awg10k.dll kernel32.dll msvcrt.dll winmm.dll |printf" \
+        "$(imported_dlls "$exe")|$(imports msvcrt.dll "$exe" | awk '$2 == "printf" { print $2 }')"
     # Two look-ups in the platform code, so that the program loads where
     # they are missing; the trace under Wine shows which.
     check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp and windows_clock_sync.cpp" \
@@ -35,12 +34,8 @@ check_files() {
       "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
            pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
          pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
-  done
-  # Each program's clock, nothing of the other's: the default one must start
-  # on Windows 7, which lacks the precise clock and SetProcessInformation.
-  local clocks=
-  for program in minute-trigger minute-trigger-precise; do
-    exe=$programs/$program.exe
+    # Each program's clock, nothing of the other's: the default one must start
+    # on Windows 7, which lacks the precise clock and SetProcessInformation.
     clocks+="$program: $(imports msvcrt.dll "$exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
     clocks+=" $(imports KERNEL32.dll "$exe" | awk '$2 ~ /Precise|^SetProcessInformation$/ { print $2 }' | paste -sd' ');"
   done
@@ -66,29 +61,23 @@ check_files() {
 # What only the shipped 32-bit build has: two conventions, and a distribution.
 check_shipped_files() {
   # Were the two DLLs the same convention, the runs below would test one twice.
-  check "simulated DLL, stdcall: its trigger pops its own argument" \
-    grep -q ' _AWG10K_Trigger@4$' <(pe_nm "${sim[stdcall]}/AWG10K.dll")
-  check "simulated DLL, cdecl: its trigger leaves that to the caller" \
-    same "_AWG10K_Trigger|" "$(pe_nm "${sim[cdecl]}/AWG10K.dll" | awk '$3 ~ /^_AWG10K_Trigger(@|$)/ { print $3 }')|"
-  check "the distribution: the two programs, the launcher and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
-    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd" \
-    "$(ls "$dist" | sort | paste -sd' ')"
-  check "the launcher has CR LF line ends throughout" \
-    same 0 "$(grep -cv $'\r$' "$dist/run-minute-trigger.cmd" || true)"
-  local kind xml trigger
+  check "simulated DLLs: the stdcall one's trigger pops its own argument, the cdecl one's leaves that to the caller" \
+    same "_AWG10K_Trigger@4|_AWG10K_Trigger" "$(pe_nm "${sim[stdcall]}/AWG10K.dll" | awk '$3 == "_AWG10K_Trigger@4" { print $3 }')|$(
+      pe_nm "${sim[cdecl]}/AWG10K.dll" | awk '$3 ~ /^_AWG10K_Trigger(@|$)/ { print $3 }')"
+  check "the distribution: the two programs, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
+    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|0" \
+    "$(ls "$dist" | sort | paste -sd' ')|$(grep -cv $'\r$' "$dist/run-minute-trigger.cmd" || true)"
+  local kind xml trigger launch
   for kind in logon boot; do
-    xml=$dist/minute-trigger-$kind.xml
-    check "task for $kind: UTF-16 with a byte order mark, as the Task Scheduler writes it" \
-      same "fffe" "$(head -c 2 "$xml" | od -An -tx1 | tr -d ' \n')"
-    check "task for $kind: parses, in the Task Scheduler's namespace" \
-      same "http://schemas.microsoft.com/windows/2004/02/mit/task" "$(xmllint --xpath 'namespace-uri(/*)' "$xml")"
-    check "task for $kind: no time limit, on battery too, never a second copy, no idle conditions" \
-      same "PT0S false false IgnoreNew false false" \
+    xml=$dist/minute-trigger-$kind.xml trigger=${kind^}Trigger
+    check "task for $kind: UTF-16 with a byte order mark, as the Task Scheduler writes it; parses, in its namespace" \
+      same "fffe|http://schemas.microsoft.com/windows/2004/02/mit/task" \
+      "$(head -c 2 "$xml" | od -An -tx1 | tr -d ' \n')|$(xmllint --xpath 'namespace-uri(/*)' "$xml")"
+    check "task for $kind: no time limit, on battery too, never a second copy, no idle conditions, priority 4 or better (the default, 7, is below normal)" \
+      same "PT0S false false IgnoreNew false false 4 or better" \
       "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy \
-                  RunOnlyIfIdle IdleSettings/StopOnIdleEnd; do task_setting "$xml" Settings/$s; done | paste -sd' ')"
-    check "task for $kind: priority 4 or better (the default, 7, is below normal)" \
-      test "$(task_setting "$xml" Settings/Priority)" -le 4
-    trigger=$([ $kind = logon ] && echo LogonTrigger || echo BootTrigger)
+                  RunOnlyIfIdle IdleSettings/StopOnIdleEnd; do task_setting "$xml" Settings/$s; done | paste -sd' ') $(
+         [ "$(task_setting "$xml" Settings/Priority)" -le 4 ] 2>/dev/null && echo 4 or better)"
     # A launcher that ran and then ended is started again only by a
     # repetition: RestartOnFailure covers a failed start alone.
     check "task for $kind: the $trigger repeats every 5 minutes or less for good, and a failed start is retried" \
@@ -98,28 +87,17 @@ check_shipped_files() {
              "until:$(task_setting "$xml" $t/Repetition/Duration)$(task_setting "$xml" $t/EndBoundary)" \
              "retried: $(task_setting "$xml" $r/Interval) x$(task_setting "$xml" $r/Count)")"
     # Windows checks these sequences against the schema, Wine does not.
-    check "task for $kind: the trigger's and the action's elements in the schema's order" \
-      schema_order "$xml" $trigger
-    if [ $kind = logon ]; then
-      # conhost.exe named with a program opens the classic console, never Terminal.
-      check "task for logon: the launcher in the folder INSTALL.txt uses, in a classic console" \
-        same '%SystemRoot%\System32\conhost.exe|%SystemRoot%\System32\cmd.exe /c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""' \
-        "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
-    else
-      # Through cmd.exe with doubled quotes, as for logon: a bare launcher
-      # path is a command line, which a folder with a blank would split.
-      check "task for boot: the launcher in the folder INSTALL.txt uses, through cmd.exe /c in quotes" \
-        same '%SystemRoot%\System32\cmd.exe|/c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""' \
-        "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
-    fi
+    check "task for $kind: the trigger's and the action's elements in the schema's order" eval \
+      'in_order "$xml" Triggers/$trigger Enabled StartBoundary EndBoundary Repetition ExecutionTimeLimit UserId Delay &&
+         in_order "$xml" Actions/Exec Command Arguments WorkingDirectory'
+    # Through cmd.exe /c with doubled quotes: a bare launcher path is a command
+    # line, which a folder with a blank would split. conhost.exe named with a
+    # program opens the classic console, never Terminal.
+    launch='%SystemRoot%\System32\cmd.exe|/c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""'
+    [ $kind = boot ] || launch="%SystemRoot%\System32\conhost.exe|${launch/|/ }"
+    check "task for $kind: the launcher in the folder INSTALL.txt uses, through cmd.exe /c in quotes$([ $kind = boot ] || echo ', in a classic console')" \
+      same "$launch" "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
   done
-}
-
-# schema_order FILE TRIGGER: the trigger's and the action's elements come in
-# the order of the Task Scheduler schema's sequences.
-schema_order() {
-  in_order "$1" Triggers/$2 Enabled StartBoundary EndBoundary Repetition ExecutionTimeLimit UserId Delay &&
-    in_order "$1" Actions/Exec Command Arguments WorkingDirectory
 }
 # in_order FILE PATH NAME...: the elements under PATH are all among the
 # NAMEs, in their order (any may be left out).
@@ -146,20 +124,14 @@ task_setting() {
 # What wixl cannot write, which packaging/windows/msi-tables.sh adds to the
 # shipped package (scripts/package-msi.sh), read back with msiinfo.
 check_package() {
-  local version msi
-  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
-  msi=$win/dist/minute-trigger-$version-x86.msi
+  local msi
+  msi=$win/dist/minute-trigger-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")-x86.msi
   table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
   check "package: INSTALLDIR, TASK and the remembered two secure properties (kept by an install elevated for a non-administrator); Restart Manager off" \
     same "INSTALLDIR REMEMBEREDDIR REMEMBEREDTASK TASK|Disable" \
     "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { gsub(";", "\n", $2); print $2 }' |
        grep -xE 'INSTALLDIR|TASK|REMEMBERED(DIR|TASK)' | sort | paste -sd' ')|$(
        table Property | awk -F'\t' '$1 == "MSIRESTARTMANAGERCONTROL" { print $2 }')"
-  # 0x200: the upper bound inclusive, so a rebuild (a new product code, the
-  # same version) is found as the older product instead of installing beside it.
-  check "package: the upgrade row takes in its own version" \
-    same "$version 512" \
-    "$(table Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $3, $5 }' | { read -r v a; echo "$v $((a & 0x200))"; })"
   # Rollback (0x100) in the script (0x400): run only if the install fails.
   check "package: RestoreTask and RestartTask are rollback steps, the other steps not" \
     same "RestartTask RestoreTask" \

@@ -44,7 +44,7 @@ pick_set() {
   local why
   arch=x86_64 why_not_32bit="the x86_64 set was asked for"
   [ "$1" != x86_64 ] || return 0
-  if ! runs_32bit; then
+  if ! echo 'int main() { return 0; }' | i686-linux-gnu-gcc -static -x c -o "$tmp/32-bit" - || ! "$tmp/32-bit" 2>/dev/null; then
     why="this kernel does not run 32-bit programs, so 32-bit Wine cannot start"
   elif ! need wine32:i386 libfaketime:i386; then
     why="the 32-bit Wine packages (wine32:i386 libfaketime:i386) could not be installed (need's reason above)"
@@ -57,9 +57,6 @@ pick_set() {
   [ "$1" != i686 ] || { echo "test-windows: the i686 set was asked for, but $why" >&2; exit 1; }
   why_not_32bit=$why
   echo "test-windows: $why: running the x86-64 twin under 64-bit Wine instead"
-}
-runs_32bit() {
-  echo 'int main() { return 0; }' | i686-linux-gnu-gcc -static -x c -o "$tmp/32-bit" - && "$tmp/32-bit" 2>/dev/null
 }
 
 # build_set: the 32-bit build, the cdecl DLL and (x86_64 set) the twin, up
@@ -97,11 +94,7 @@ imports() {
                      END { exit !found }'
 }
 imported_dlls() { pe_objdump -p "$1" | awk '/DLL Name:/ { print tolower($3) }' | sort | tr '\n' ' '; }
-exported_ordinals() {
-  pe_objdump -p "$1" |
-    awk '/^Export Address Table -- Ordinal Base/ { on = 1; next } on && NF == 0 { on = 0 }
-         on && /\+base\[/ { sub(/.*\+base\[ */, ""); sub(/\].*/, ""); print }' | tr '\n' ' '
-}
+exported_ordinals() { pe_objdump -p "$1" | sed -n '/^Export Address Table/,/^$/ s/.*+base\[ *\([0-9]*\)\].*/\1/p' | tr '\n' ' '; }
 
 # wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path
 # or Wine's own, as cmd) under $wine from $tmp, no input; its exit status.
@@ -135,9 +128,8 @@ wine_run() {
 # No display, no offer of Mono or Gecko, no debug output unless asked.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-prefixes=()
+prefixes=() on_exit=end_wine
 end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done; }
-on_exit=end_wine
 
 # new_prefix DIR WHAT: DIR a fresh prefix, in use, ended at exit: a copy of
 # one made once per Wine and set. Wine's schtasks fails for good in a prefix
