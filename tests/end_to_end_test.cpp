@@ -131,7 +131,6 @@ Transcript RunProgram(Env env, const Options &options = {})
 {
     std::optional<Folder> own;
     const Folder &folder = options.folder != nullptr ? *options.folder : own.emplace();
-    const Streams streams = options.streams;
     const std::string path = folder / "transcript";
     env.push_back("AWG10K_SIM_LOG=" + path);
     env.push_back("LD_LIBRARY_PATH=" SIMULATOR_DIR);
@@ -143,7 +142,7 @@ Transcript RunProgram(Env env, const Options &options = {})
     else *preload += ":" CLOCK_SYNC_STAND_IN;
 
     int pipe_ends[2] = {-1, -1};
-    if (streams == Streams::BrokenPipe) {
+    if (options.streams == Streams::BrokenPipe) {
         EXPECT_EQ(0, pipe2(pipe_ends, O_CLOEXEC));
         fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK);  // the reader only; the program's end blocks as usual
     }
@@ -156,12 +155,12 @@ Transcript RunProgram(Env env, const Options &options = {})
         // with it: a killed strace lets its program run on.
         setpgid(0, 0);
         const int out = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        dup2(streams == Streams::BrokenPipe ? pipe_ends[1] : out, STDOUT_FILENO);
+        dup2(options.streams == Streams::BrokenPipe ? pipe_ends[1] : out, STDOUT_FILENO);
         dup2(out, STDERR_FILENO);
-        if (streams == Streams::NoOutput) close(STDOUT_FILENO);
+        if (options.streams == Streams::NoOutput) close(STDOUT_FILENO);
         const std::string writes = folder / "writes";
         std::vector<char *> argv, envp;
-        if (streams == Streams::Traced) {
+        if (options.streams == Streams::Traced) {
             for (const char *a : {STRACE, "-f", "-qq", "-e", "trace=write", "-s", "256", "-o"})
                 argv.push_back(const_cast<char *>(a));
             argv.push_back(const_cast<char *>(writes.c_str()));

@@ -1,14 +1,14 @@
 // Every poll prefetches the ranges the warming finds, so they must be the
 // device library's and what it calls into: found from the program's own PLT
 // stub (what &AWG10K_Trigger is in a -no-pie program) they would warm the
-// program and leave the library cold, and no test of timing would say why. This is
-// built twice, position-independent and -no-pie (NO_PIE), linked with the
-// simulated library; /proc/self/maps says independently where each object
-// lies.
+// program and leave the library cold, and no test of timing would say why.
+// Built -no-pie too (NO_PIE); /proc/self/maps says independently where each
+// object lies.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -49,15 +49,12 @@ const Mapping *MappingAt(const std::vector<Mapping> &maps, uintptr_t at)
     return nullptr;
 }
 
-// Where the pages of a range lie: every one mapped, each mapping's path.
+// Where the pages of a range lie, its last byte's too: each mapping's path.
 std::vector<std::string> PathsUnder(const std::vector<Mapping> &maps, const WarmRanges &walk, int r)
 {
-    std::vector<uintptr_t> pages;
-    for (uintptr_t at = walk.begin[r]; at < walk.end[r]; at += 4096) pages.push_back(at);
-    pages.push_back(walk.end[r] - 1);
     std::vector<std::string> paths;
-    for (uintptr_t at : pages) {
-        const Mapping *m = MappingAt(maps, at);
+    for (uintptr_t at = walk.begin[r]; at < walk.end[r] + 4096; at += 4096) {
+        const Mapping *m = MappingAt(maps, std::min(at, walk.end[r] - 1));
         paths.push_back(m != nullptr ? m->path : "(not mapped)");
     }
     return paths;
