@@ -45,8 +45,6 @@ struct Folder {
     char path[32] = "/tmp/minute-trigger-test-XXXXXX";
     Folder() { EXPECT_NE(nullptr, mkdtemp(path)); }
     ~Folder() { std::filesystem::remove_all(path); }
-    Folder(const Folder &) = delete;
-    Folder &operator=(const Folder &) = delete;
     std::string operator/(const std::string &name) const { return path + ("/" + name); }
 };
 
