@@ -15,9 +15,8 @@ work=$(cd "$1" && pwd)/install-test
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$work/$2/CMakeCache.txt"; }
 # Every file and link under a folder, relative to it, one a line.
 contents() { (cd "$1" 2>/dev/null && find . -mindepth 1 ! -type d | sed 's|^\./||' | sort); }
-# install NAME CMAKE_ARG...: builds the program alone (no tests) into
-# $work/NAME and installs it under $tmp/NAME; sets dest, prefix, libdir and
-# program, and rc and out as run does.
+# install NAME CMAKE_ARG...: the program alone (no tests) built into $work/NAME
+# and installed under $tmp/NAME; sets dest, prefix, libdir, program, rc and out.
 install() {
   local name=$1
   shift
@@ -29,8 +28,6 @@ install() {
   run env DESTDIR="$dest" cmake --install "$work/$name"
   out+=$err
 }
-# check_installed LIBRARY: the install holds the program, LIBRARY, the unit
-# and the manual page, and nothing else.
 check_installed() {
   check "installs the program, $1, the unit and the manual page, nothing else" \
     same "$(printf '%s\n' bin/minute-trigger "$1" lib/systemd/system/minute-trigger.service \

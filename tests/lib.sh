@@ -3,10 +3,9 @@
 # -euo pipefail. A test prints "ok: NAME", "FAIL: NAME" or "SKIPPED: NAME" a
 # check, "N passed, M failed, K skipped" last, and exits non-zero on a failure.
 
-# faketime_library [ARCH]: prints the libfaketime.so.1 for ARCH (x86_64
-# unless given, or i386), Debian's or a source install's, or fails. Its ELF
-# class (fifth byte: 1 for 32-bit) is checked: the loader skips a preload of
-# the other word size with a mere warning, and the clock would run unfaked.
+# faketime_library [ARCH]: prints the libfaketime.so.1 for ARCH (x86_64 unless
+# given, or i386), or fails. Its ELF class (fifth byte) is checked: the loader
+# skips a preload of the other word size with a mere warning, unfaked.
 faketime_library() {
   local arch=${1:-x86_64} class=2 dir
   [ "$arch" != i386 ] || class=1
