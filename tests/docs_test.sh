@@ -11,16 +11,11 @@ source "$(dirname "$0")/lib.sh"
 # The anchor a Markdown heading gets: lower case, punctuation dropped, blanks
 # made hyphens.
 slug() { tr '[:upper:]' '[:lower:]' | sed 's/[^a-z0-9 _-]//g; s/ /-/g'; }
-
-# The anchors of a Markdown file's headings (outside fenced code).
-anchors() { awk '/^```/ { fenced = !fenced; next } !fenced && /^#+ / { sub(/^#+ +/, ""); print }' "$1" | slug; }
-
-# The link targets of a Markdown file, one a line, outside fenced code and
-# inline code spans.
-targets() {
-  awk '/^```/ { fenced = !fenced; next } !fenced' "$1" |
-    sed 's/`[^`]*`//g' | grep -o '\](\([^)]*\))' | sed 's/^](//; s/)$//' || true
-}
+# A Markdown file without its fenced code, where nothing is a heading or a link.
+unfenced() { awk '/^```/ { fenced = !fenced; next } !fenced' "$1"; }
+anchors() { unfenced "$1" | sed -n 's/^#\+ \+//p' | slug; }
+# The link targets, one a line, outside inline code spans too.
+targets() { unfenced "$1" | sed 's/`[^`]*`//g' | grep -o '\](\([^)]*\))' | sed 's/^](//; s/)$//' || true; }
 
 # links_resolve FILE: every relative link in FILE, and its #anchor, resolves.
 links_resolve() {

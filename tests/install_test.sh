@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Installs the program the three ways a user may build it (a function each
-# below: no device library named, the simulated one on purpose, a real one),
-# each from a small build of its own into a scratch DESTDIR, and checks what
-# each would get; and that the unit runs the installed program under a sleep
-# inhibitor, or bare where there is no logind, its exit status passed on.
+# Installs the program the three ways a user may build it (in turn below: no
+# device library named, the simulated one on purpose, a real one), each from
+# a small build of its own into a scratch DESTDIR, and checks what each would
+# get; and that the unit runs the installed program under a sleep inhibitor,
+# or bare where there is no logind, its exit status passed on.
 # Usage: tests/install_test.sh BUILD_DIR
 set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,9 +15,8 @@ work=$(cd "$1" && pwd)/install-test
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$work/$2/CMakeCache.txt"; }
 # Every file and link under a folder, relative to it, one a line.
 contents() { (cd "$1" 2>/dev/null && find . -mindepth 1 ! -type d | sed 's|^\./||' | sort); }
-# install NAME CMAKE_ARG...: builds the program alone (no tests) into
-# $work/NAME and installs it under $tmp/NAME; sets dest, prefix, libdir and
-# program, and rc and out as run does.
+# install NAME CMAKE_ARG...: the program alone (no tests) built into $work/NAME
+# and installed under $tmp/NAME; sets dest, prefix, libdir, program, rc and out.
 install() {
   local name=$1
   shift
@@ -29,8 +28,6 @@ install() {
   run env DESTDIR="$dest" cmake --install "$work/$name"
   out+=$err
 }
-# check_installed LIBRARY: the install holds the program, LIBRARY, the unit
-# and the manual page, and nothing else.
 check_installed() {
   check "installs the program, $1, the unit and the manual page, nothing else" \
     same "$(printf '%s\n' bin/minute-trigger "$1" lib/systemd/system/minute-trigger.service \
@@ -46,70 +43,63 @@ check_runs() {
   check "$what: says DeviceNumber=0, exit status 1" same "DeviceNumber=0 1" "$out $rc"
 }
 
-no_library_named() {
-  install none -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=OFF
-  check "no device library named: the install is refused" test "$rc" -ne 0
-  check "no device library named: the refusal names both ways to name one" \
-    same 2 "$(grep -oF -e -DAWG10K_LIBRARY=/path/to/libAWG10K.so -e -DAWG10K_INSTALL_SIMULATOR=ON <<<"$out" | sort -u | wc -l)"
-  check "no device library named: nothing installed" same "" "$(contents "$dest")"
-}
+install none -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=OFF
+check "no device library named: the install is refused" test "$rc" -ne 0
+check "no device library named: the refusal names both ways to name one" \
+  same 2 "$(grep -oF -e -DAWG10K_LIBRARY=/path/to/libAWG10K.so -e -DAWG10K_INSTALL_SIMULATOR=ON <<<"$out" | sort -u | wc -l)"
+check "no device library named: nothing installed" same "" "$(contents "$dest")"
 
-# In the program's own folder under lib/, never in lib/ itself.
-simulated_library() {
-  install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
-  check_installed "$libdir/minute-trigger/libAWG10K.so"
-  check_linking "\$ORIGIN/../$libdir/minute-trigger" "$program"
-  check_runs "the simulated library installed on purpose, in $libdir/minute-trigger/" "$program"
-}
+# The simulated library: in the program's own folder under lib/, never in lib/ itself.
+install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
+check_installed "$libdir/minute-trigger/libAWG10K.so"
+check_linking "\$ORIGIN/../$libdir/minute-trigger" "$program"
+check_runs "the simulated library installed on purpose, in $libdir/minute-trigger/" "$program"
 
 # The unit, as installed with the simulated library.
-unit() {
-  local unit=$dest$prefix/lib/systemd/system/minute-trigger.service line script
-  line=$(grep '^ExecStart=' "$unit" || true)
-  # What systemd hands sh -c. With no $, % or backslash in it, systemd passes
-  # it on unchanged, so running it here runs what the service will.
-  script=$(sed -n "s|^ExecStart=/bin/sh -c '\(.*\)'\$|\1|p" <<<"$line")
-  check "unit: ExecStart is a /bin/sh -c '...' with no \$, % or backslash for systemd to rewrite" \
-    grep -qv '^$\|[$%\\]' <<<"$script"
-  check "unit: holds off sleep and idle, blocking, around $prefix/bin/minute-trigger" \
-    grep -qE -- "--what=sleep:idle --who=minute-trigger .*--mode=block $prefix/bin/minute-trigger;" <<<"$script"
-  # No logind to ask: the program must run all the same, its status passed on.
-  check_runs "unit, with no logind to ask" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/no-bus" \
-    /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$program}"
-  echo "install_test: without logind the unit runs the program bare: $err"
-  # With a logind here, the program runs with the lock held: a probe in its
-  # place lists the inhibitors, then runs it.
-  if systemd-inhibit --list >/dev/null 2>&1; then
-    printf '#!/bin/sh\nsystemd-inhibit --list --no-pager >%s\nexec %s\n' "$tmp/inhibitors" "$program" >"$tmp/probe"
-    chmod +x "$tmp/probe"
-    check_runs "unit, under the inhibitor" /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$tmp/probe}"
-    check "unit: a sleep:idle block inhibitor while the program runs" \
-      grep -qE '^minute-trigger .* sleep:idle .* block *$' "$tmp/inhibitors"
-  else
-    skip "unit, under the inhibitor" "no logind here"
-  fi
-  if command -v systemd-analyze >/dev/null; then
-    # verify wants the programs a unit runs, and its manual page, to exist: it
-    # checks a copy that points into the staged install, with man looking there,
-    # so it also fails when man cannot find the installed page.
-    mkdir "$tmp/verify"
-    sed "s|$prefix/bin/|$dest$prefix/bin/|g" "$unit" >"$tmp/verify/minute-trigger.service"
-    check "unit: systemd-analyze verify passes" \
-      env MANPATH="$dest$prefix/share/man" systemd-analyze verify "$tmp/verify/minute-trigger.service"
-  else
-    skip "unit: systemd-analyze verify" "no systemd-analyze here"
-  fi
-}
+unit=$dest$prefix/lib/systemd/system/minute-trigger.service
+line=$(grep '^ExecStart=' "$unit" || true)
+# What systemd hands sh -c. With no $, % or backslash in it, systemd passes
+# it on unchanged, so running it here runs what the service will.
+script=$(sed -n "s|^ExecStart=/bin/sh -c '\(.*\)'\$|\1|p" <<<"$line")
+check "unit: ExecStart is a /bin/sh -c '...' with no \$, % or backslash for systemd to rewrite" \
+  grep -qv '^$\|[$%\\]' <<<"$script"
+check "unit: holds off sleep and idle, blocking, around $prefix/bin/minute-trigger" \
+  grep -qE -- "--what=sleep:idle --who=minute-trigger .*--mode=block $prefix/bin/minute-trigger;" <<<"$script"
+# No logind to ask: the program must run all the same, its status passed on.
+check_runs "unit, with no logind to ask" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$tmp/no-bus" \
+  /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$program}"
+echo "install_test: without logind the unit runs the program bare: $err"
+# With a logind here, the program runs with the lock held: a probe in its
+# place lists the inhibitors, then runs it.
+if systemd-inhibit --list >/dev/null 2>&1; then
+  printf '#!/bin/sh\nsystemd-inhibit --list --no-pager >%s\nexec %s\n' "$tmp/inhibitors" "$program" >"$tmp/probe"
+  chmod +x "$tmp/probe"
+  check_runs "unit, under the inhibitor" /bin/sh -c "${script//$prefix\/bin\/minute-trigger/$tmp/probe}"
+  check "unit: a sleep:idle block inhibitor while the program runs" \
+    grep -qE '^minute-trigger .* sleep:idle .* block *$' "$tmp/inhibitors"
+else
+  skip "unit, under the inhibitor" "no logind here"
+fi
+if command -v systemd-analyze >/dev/null; then
+  # verify wants the programs a unit runs, and its manual page, to exist: it
+  # checks a copy that points into the staged install, with man looking there,
+  # so it also fails when man cannot find the installed page.
+  mkdir "$tmp/verify"
+  sed "s|$prefix/bin/|$dest$prefix/bin/|g" "$unit" >"$tmp/verify/minute-trigger.service"
+  check "unit: systemd-analyze verify passes" \
+    env MANPATH="$dest$prefix/share/man" systemd-analyze verify "$tmp/verify/minute-trigger.service"
+else
+  skip "unit: systemd-analyze verify" "no systemd-analyze here"
+fi
 
 # A stand-in with a versioned soname and a companion library of its own,
 # installed under its soname in lib/. It reports no device, after saying
 # where it was loaded from and what its companion told it: DeviceNumber=0
 # alone would come from the simulated library.
-real_library() {
-  local vendor=$work/vendor cxx=${CXX:-c++}
-  mkdir -p "$vendor"
-  echo 'extern "C" const char *awg10k_companion() { return "companion"; }' >"$tmp/companion.cpp"
-  cat >"$tmp/standin.cpp" <<'EOF'
+vendor=$work/vendor cxx=${CXX:-c++}
+mkdir -p "$vendor"
+echo 'extern "C" const char *awg10k_companion() { return "companion"; }' >"$tmp/companion.cpp"
+cat >"$tmp/standin.cpp" <<'EOF'
 #include <dlfcn.h>
 #include <stdio.h>
 #include "AWG10K.h"
@@ -124,30 +114,24 @@ int32_t AWG10K_GetNumberOfDevices(int32_t *Number) {
 int32_t AWG10K_Open(uint8_t *) { return 1; }  int32_t AWG10K_SetFile(uint32_t, char *) { return 1; }
 int32_t AWG10K_Close(uint32_t) { return 1; }  int32_t AWG10K_Trigger(uint32_t) { return 1; }
 EOF
-  "$cxx" -shared -fPIC -Wl,-soname,libawg10kcompanion.so.1 -o "$vendor/libawg10kcompanion.so.1" "$tmp/companion.cpp"
-  # Laid out as vendors do: the file, a link by soname, a link to link against.
-  "$cxx" -shared -fPIC -I"$source/device" -Wl,-soname,libAWG10K.so.3 -o "$vendor/libAWG10K.so.3.1" \
-         "$tmp/standin.cpp" "$vendor/libawg10kcompanion.so.1"
-  ln -sf libAWG10K.so.3.1 "$vendor/libAWG10K.so.3"
-  ln -sf libAWG10K.so.3 "$vendor/libAWG10K.so"
-  install real -DAWG10K_LIBRARY="$vendor/libAWG10K.so" -DAWG10K_INSTALL_SIMULATOR=OFF
-  local lib=$dest$prefix/$libdir/libAWG10K.so.3 loaded
-  check_installed "$libdir/libAWG10K.so.3"
-  check "a real library: $libdir/libAWG10K.so.3 is the library, not a link" test -f "$lib" -a ! -L "$lib"
-  check_linking "\$ORIGIN/../$libdir" "$program"
-  # The install brings the library alone: its companion, which a user makes
-  # findable (the service's drop-in names the vendor's folder), comes from a
-  # folder of its own, so the library can only be the installed one.
-  mkdir -p "$tmp/companion-only"
-  cp "$vendor/libawg10kcompanion.so.1" "$tmp/companion-only/"
-  run env LD_LIBRARY_PATH="$tmp/companion-only" AWG10K_SIM_DEVICES=0 "$program"
-  loaded=$(sed -n 's/^stand-in \(.*\) with companion$/\1/p' <<<"$err")
-  check "a real library: the program loads the installed one, which reports no device" \
-    same "DeviceNumber=0 1 $(realpath "$lib")" "$out $rc $(realpath "${loaded:-/nonexistent}")"
-}
-
-no_library_named
-simulated_library
-unit
-real_library
+"$cxx" -shared -fPIC -Wl,-soname,libawg10kcompanion.so.1 -o "$vendor/libawg10kcompanion.so.1" "$tmp/companion.cpp"
+# Laid out as vendors do: the file, a link by soname, a link to link against.
+"$cxx" -shared -fPIC -I"$source/device" -Wl,-soname,libAWG10K.so.3 -o "$vendor/libAWG10K.so.3.1" \
+       "$tmp/standin.cpp" "$vendor/libawg10kcompanion.so.1"
+ln -sf libAWG10K.so.3.1 "$vendor/libAWG10K.so.3"
+ln -sf libAWG10K.so.3 "$vendor/libAWG10K.so"
+install real -DAWG10K_LIBRARY="$vendor/libAWG10K.so" -DAWG10K_INSTALL_SIMULATOR=OFF
+lib=$dest$prefix/$libdir/libAWG10K.so.3
+check_installed "$libdir/libAWG10K.so.3"
+check "a real library: $libdir/libAWG10K.so.3 is the library, not a link" test -f "$lib" -a ! -L "$lib"
+check_linking "\$ORIGIN/../$libdir" "$program"
+# The install brings the library alone: its companion, which a user makes
+# findable (the service's drop-in names the vendor's folder), comes from a
+# folder of its own, so the library can only be the installed one.
+mkdir -p "$tmp/companion-only"
+cp "$vendor/libawg10kcompanion.so.1" "$tmp/companion-only/"
+run env LD_LIBRARY_PATH="$tmp/companion-only" AWG10K_SIM_DEVICES=0 "$program"
+loaded=$(sed -n 's/^stand-in \(.*\) with companion$/\1/p' <<<"$err")
+check "a real library: the program loads the installed one, which reports no device" \
+  same "DeviceNumber=0 1 $(realpath "$lib")" "$out $rc $(realpath "${loaded:-/nonexistent}")"
 summary

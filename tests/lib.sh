@@ -1,14 +1,11 @@
 # shellcheck shell=bash
-# What every shell test shares (tests/*.sh, tests/windows/*.sh), and with them
-# the soak and the benchmark (through bench/lib.sh); sourced under set -euo
-# pipefail. A test prints "ok: NAME" or "FAIL: NAME" a check (SKIPPED: one
-# that cannot run here) and "N passed, M failed, K skipped" last, and exits
-# non-zero on a failure.
+# What the shell tests, the soak and the benchmark share; sourced under set
+# -euo pipefail. A test prints "ok: NAME", "FAIL: NAME" or "SKIPPED: NAME" a
+# check, "N passed, M failed, K skipped" last, and exits non-zero on a failure.
 
-# faketime_library [ARCH]: prints the libfaketime.so.1 for ARCH (x86_64
-# unless given, or i386), Debian's or a source install's, or fails. Its ELF
-# class (fifth byte: 1 for 32-bit) is checked: the loader skips a preload of
-# the other word size with a mere warning, and the clock would run unfaked.
+# faketime_library [ARCH]: prints the libfaketime.so.1 for ARCH (x86_64 unless
+# given, or i386), or fails. Its ELF class (fifth byte) is checked: the loader
+# skips a preload of the other word size with a mere warning, unfaked.
 faketime_library() {
   local arch=${1:-x86_64} class=2 dir
   [ "$arch" != i386 ] || class=1
@@ -45,13 +42,11 @@ trap finish EXIT
 # background COMMAND...: runs COMMAND alongside, ended with the script.
 background() { "$@" & background_pids+=($!); }
 
-# hold_cpu_lock WHO: holds the lock that keeps runs which spin a core or time
-# the trigger apart (CONTRIBUTING.md) from here to the script's end, unless
-# it is held already for this script: by whoever set
-# MINUTE_TRIGGER_CPU_LOCK_HELD, or by a flock among the script's parents, so
-# that a nested test never waits for its own caller. The lock is held by a
-# flock of its own that ends with the script, whatever the script leaves
-# running: only the script holds the pipe that keeps it.
+# hold_cpu_lock WHO: holds the CPU lock (CONTRIBUTING.md) to the script's end,
+# unless MINUTE_TRIGGER_CPU_LOCK_HELD or a flock among its parents holds it
+# already: a nested test must never wait for its caller. A flock of its own
+# holds it, kept by a pipe only the script holds, so it ends with the script
+# whatever the script leaves running.
 cpu_lock=/tmp/minute-trigger-cpu.lock
 hold_cpu_lock() {
   [ -z "${MINUTE_TRIGGER_CPU_LOCK_HELD:-}" ] && ! cpu_lock_held_above || return 0

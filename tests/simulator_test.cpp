@@ -30,7 +30,6 @@ TEST(Simulator, RefusesCallsOutOfOrderOrWithBadArguments)
     ASSERT_EQ(0, AWG10K_SetFile(id, path));
     EXPECT_NE(0, AWG10K_Trigger(id + 1u));
     EXPECT_EQ(0, AWG10K_Trigger(id));
-    EXPECT_EQ(0, AWG10K_Trigger(id)) << "a loaded device triggers again and again";
 
     EXPECT_EQ(0, AWG10K_Close(id));
     EXPECT_NE(0, AWG10K_Trigger(id)) << "trigger after close";

@@ -4,14 +4,10 @@
 # (stress-ng) and the service's scheduling settings, and counts from the
 # simulated device's log the minutes that passed, the triggers, the minutes
 # missed and the minutes triggered twice. Fails on any miss or double.
-# On demand only (not in CI): it takes hours / rate * 2 of wall time.
-#
-#   tests/soak/run.sh [--hours H] [--rate R] [--only idle|loaded] [--sched 'CMD...']
-#
-# R at most ~33 keeps second 0 at least ~30 ms of real time long; a faster
-# clock would count scheduler hiccups no real minute would notice as misses.
-# It spins a core: on a shared machine run it under
-# flock /tmp/minute-trigger-cpu.lock.
+# On demand only (not in CI): it takes hours / rate * 2 of wall time, under
+# the CPU lock once built. A rate at most ~33 keeps second 0 at least ~30 ms
+# of real time long; a faster clock would count scheduler hiccups no real
+# minute would notice as misses.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source bench/lib.sh
@@ -22,6 +18,7 @@ read -ra phases <<<"${only:-idle loaded}"
 
 need g++ cmake make libfaketime stress-ng coreutils
 build=build-soak && release_build soak $build
+hold_cpu_lock soak
 
 # Simulated time starts 10 s before 21:00 on New Year's Eve, so the soak
 # crosses a day, a month and a year; the program is stopped 30 simulated
