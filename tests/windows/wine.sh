@@ -26,16 +26,18 @@ loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
 # the monotonic clock, left real. The simulated DLL stamps the faked time.
 [ -n "$faketime" ] || { check "libfaketime for the $arch set's Wine loader is installed" false; summary || exit 1; }
 lead=4 boundary=$(date -u -d '2026-12-08 10:01:00' +%s)
-trigger_line line $boundary
+# The programs' output is in text mode, as on the lab PC.
+banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
+printf -v line 'Trigger: %s  \r\n' "$(date -u -d "@$boundary" '+%Y%m%d %H:%M:00')"
 faked=(LD_PRELOAD="$faketime" FAKETIME="@$(date -d @$((boundary - lead)) '+%Y-%m-%d %H:%M:%S')" FAKETIME_DONT_FAKE_MONOTONIC=1)
 
 # The launcher first: its device is missing (the simulated count fails on a
 # log it cannot open) until $gate exists, so it fails while the checks run.
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
-cp "$programs/minute-trigger.exe" "$launcher" "$launch_dir/"
+cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "$launch_dir/"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
-wine_run -b -p "$launch_prefix" -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
+WINEPREFIX=$launch_prefix wine_run -b -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
   cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")"
 launch_pid=$wine_pid
 # When, in ms, each failed start's line reached the launcher's log.
@@ -66,9 +68,9 @@ against() {
 # Then a failed start that calls all but the trigger, Close included, through
 # the helper. The other failures are main's own, tried by the Linux tests.
 for v in "${variants[@]}"; do
-  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" against "${sim[$v]}" "$stress"
+  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" against "${sim[$v]}" "$build/call_stress.exe"
   check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" \
-    against "${sim[$v]}" "$warmth"
+    against "${sim[$v]}" "$build/warmth_check.exe"
   status=0
   wine_run -d "${sim[$v]}" -o start-up-$v AWG10K_SIM_LOG="$(winpath "$tmp/start-up-$v.sim")" AWG10K_SIM_FAIL=load \
     "$programs/minute-trigger.exe" || status=$?
@@ -87,8 +89,8 @@ end_programs() { wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || tru
 echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
 locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
 mkdir -p "$locked/minute-trigger.log"
-cp "$launcher" "$locked/"
-wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")"
+cp "$dist/run-minute-trigger.cmd" "$locked/"
+wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$build/probe.exe")"
 for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
 end_programs $wine_pid
 check "launcher, log folder not writable: says its log goes under ProgramData, and starts the program, given by its full path, logging there" \
@@ -182,7 +184,7 @@ check "$what: looks up GetSystemTimeAdjustmentPrecise and SetProcessInformation,
 # the probe reads the input mode around a failed start and in a real start's
 # loop, 1 s after the load, told by this side (Wine's findstr cannot).
 echo "test-windows: a failed start, then a real one, in a console"
-probe_line="\"$(winpath "$probe")\" >> \"$(winpath "$tmp/console.modes")\"" exe="\"$(winpath "$programs/minute-trigger.exe")\""
+probe_line="\"$(winpath "$build/probe.exe")\" >> \"$(winpath "$tmp/console.modes")\"" exe="\"$(winpath "$programs/minute-trigger.exe")\""
 let_batch_go() { until grep -q 'load id=1' "$tmp/console.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/console.go"; }
 background let_batch_go
 printf '%s\r\n' "@echo off" "$probe_line" "set AWG10K_SIM_DEVICES=0" "$exe" "$probe_line" "set AWG10K_SIM_DEVICES=" \
@@ -190,7 +192,7 @@ printf '%s\r\n' "@echo off" "$probe_line" "set AWG10K_SIM_DEVICES=0" "$exe" "$pr
   "$probe_line" "taskkill /f /im minute-trigger.exe > nul" >"$tmp/console.cmd"
 wine_run -c -d "${sim[$first]}" -o console AWG10K_SIM_LOG="$(winpath "$tmp/console.sim")" cmd /c "$(winpath "$tmp/console.cmd")" || true
 # Should the batch file have stopped short, the program must not spin on.
-wine_run -t 60 taskkill /f /im minute-trigger.exe || true
+wine_run taskkill /f /im minute-trigger.exe || true
 mapfile -t modes < <(tr -d '\r' <"$tmp/console.modes" 2>/dev/null | awk '{ print $2 }')
 before=${modes[0]:-} after=${modes[1]:-} running=${modes[2]:-}
 echo "test-windows: console input mode before the failed start $before, after it $after, while the real start's loop runs $running"
