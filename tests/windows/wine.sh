@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows programs under Wine, in the set lib.sh picks: the call helper
 # and the warming against each simulated DLL, a failed start, the launcher,
-# the task definitions, the console, and real starts on a faked clock.
+# the console, and real starts on a faked clock.
 #   tests/windows/wine.sh [--arch i686|x86_64]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -80,8 +80,12 @@ for v in "${variants[@]}"; do
 done
 
 # end_programs PID...: Wine ends every program in the prefix (ending strace
-# instead would leave one spinning), then its server is started again.
-end_programs() { wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || true; wineserver -w; wineserver -p; }
+# instead would leave one spinning), then its server and services are started
+# again, lest a timed start after it share the cores with them.
+end_programs() {
+  wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || true
+  wineserver -w; wineserver -p; wine_run cmd /c exit
+}
 
 # --- the launcher where its log cannot be written ------------------------------
 # A folder in the log's place refuses it, as an unwritable folder would. The
@@ -101,17 +105,6 @@ flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,
           "$tmp/locked.err" | head -n1)
 check "launcher: starts the program at high priority, never realtime (creation flags ${flags:-not seen})" \
   test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
-
-# --- the task definitions --------------------------------------------------------
-# Wine's schtasks reads a task's XML and keeps the settings it understood.
-for kind in logon boot; do
-  stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
-  wine_run schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f || true
-  check "task for $kind: Wine's schtasks imports it, with its settings" \
-    same "PT0S false false IgnoreNew 4" \
-    "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
-         sed -n "s:.*<$s>\(.*\)</$s>.*:\1:p" "$stored" 2>/dev/null; done | paste -sd' ')"
-done
 
 # --- real starts, two at a time, each for the faked minute -------------------
 declare -A pid=() deadline=() in_time=()
