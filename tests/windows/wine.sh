@@ -43,12 +43,10 @@ launch_pid=$wine_pid
 # When, in ms, each failed start's line reached the launcher's log.
 failures=$tmp/launch-failures
 : >"$failures"
+# tail ends with this script, and the rest of the pipe with it.
 watch_failures() {
-  local n=0 m
-  while sleep 0.1; do
-    m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
-    for ((; n < ${m:-0}; n++)); do date +%s%3N >>"$failures"; done
-  done
+  tail -F -n +1 -s 0.1 --pid=$$ "$launch_log" 2>/dev/null | grep --line-buffered 'ended with exit code' |
+    while read -r _; do date +%s%3N >>"$failures"; done
 }
 background watch_failures
 # await_failures N: until the launcher has failed N times (40 s at most).
@@ -58,19 +56,14 @@ await_failures() { for ((i = 0; i < 400; i++)); do [ "$(wc -l <"$failures")" -ge
 [ "$WINEARCH" = win64 ] &&
   skip "call_stress.exe, 32-bit, against the stdcall and the cdecl DLL" \
     "$why_not_32bit; qemu.sh covers the call helper"
-# against DLL_DIR EXE: a check program's status, the end of its output shown.
-against() {
-  local status=0
-  wine_run -d "$1" -o check "$2" || status=$?
-  echo "test-windows: $(cat "$tmp/check.out" "$tmp/check.err" | tr -d '\r' | tail -n 3)"
-  return $status
-}
 # Then a failed start that calls all but the trigger, Close included, through
 # the helper. The other failures are main's own, tried by the Linux tests.
 for v in "${variants[@]}"; do
-  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" against "${sim[$v]}" "$build/call_stress.exe"
+  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" \
+    wine_run -d "${sim[$v]}" -o stress-$v "$build/call_stress.exe"
   check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" \
-    against "${sim[$v]}" "$build/warmth_check.exe"
+    wine_run -d "${sim[$v]}" -o warmth-$v "$build/warmth_check.exe"
+  tail -qn 3 "$tmp/stress-$v.out" "$tmp/warmth-$v.out" | tr -d '\r' | sed 's/^/test-windows: /'
   status=0
   wine_run -d "${sim[$v]}" -o start-up-$v AWG10K_SIM_LOG="$(winpath "$tmp/start-up-$v.sim")" AWG10K_SIM_FAIL=load \
     "$programs/minute-trigger.exe" || status=$?
@@ -107,28 +100,27 @@ check "launcher: starts the program at high priority, never realtime (creation f
   test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
 
 # --- real starts, two at a time, each for the faked minute -------------------
-declare -A pid=() deadline=() in_time=()
+declare -A pid=() in_time=()
 # start NAME EXE DLL_DIR [OPTION...]: EXE on the faked clock, files $tmp/NAME.*
 start() {
   wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" "${faked[@]}" "$2"
-  pid[$1]=$wine_pid deadline[$tmp/$1.out]=$(($(date +%s) + lead + 15))
+  pid[$1]=$wine_pid
 }
-# wait_for_lines FILE...: until each has a trigger line, or 15 s past its minute.
+# wait_for_lines SECONDS FILE...: until each has a trigger line, SECONDS at
+# most; in_time holds those that had.
 wait_for_lines() {
-  local f missing=1
-  while ((missing)); do
+  local f end=$(($(date +%s) + $1)) missing=1
+  shift
+  while ((missing)) && [ "$(date +%s)" -lt $end ]; do
     sleep 0.05; missing=0
-    for f in "$@"; do
-      [ -n "${in_time[$f]:-}" ] || { grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes; } ||
-        [ "$(date +%s)" -ge "${deadline[$f]}" ] || missing=1
-    done
+    for f in "$@"; do grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes || missing=1; done
   done
 }
 # check_trigger WHAT NAME: the lines and the trigger of start NAME's run.
 check_trigger() {
   local what=$1 out=$tmp/$2.out sim=$tmp/$2.sim minute= second= ns=
-  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$out"
-  check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$out]:-no}"
+  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T), in the redirected output while the program ran" \
+    eval 'bytes "${banner}${line}." "$out" && same yes "${in_time[$out]:-no}"'
   check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$sim")"
   read -r minute second ns _ < <(device_log "$sim" | awk '$4 == "trigger"' | head -n1) || true
   echo "test-windows: $what: the trigger stamped ${minute:-never}${second:+:$second.$ns}"
@@ -151,7 +143,7 @@ for v in "${variants[@]}"; do
   start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" "${traced[@]}"
   outs+=("$tmp/$v.out") traced=()
 done
-wait_for_lines "${outs[@]}"
+wait_for_lines $((lead + 15)) "${outs[@]}"
 end_programs "${pid[@]}"
 for v in "${variants[@]}"; do check_trigger "$v DLL, real start" "$v"; done
 one_write "$first DLL, real start: the banner left in one write" "$tmp/$first.strace" "$banner"
@@ -209,8 +201,7 @@ check "launcher: two or more failed starts before the device was there, each no 
 mkdir -p "$gate"
 echo "test-windows: the launcher's device is there; the precise program starts too"
 start precise "$programs/minute-trigger-precise.exe" "${sim[$first]}"
-deadline[$launch_log]=$(($(date +%s) + 12 + lead + 15))
-wait_for_lines "$tmp/precise.out" "$launch_log"
+wait_for_lines $((12 + lead + 15)) "$tmp/precise.out" "$launch_log"
 # Read before the launcher is ended, which could let it log one more end.
 cp "$launch_log" "$tmp/launch.snapshot" 2>/dev/null || true
 end_programs "${pid[precise]}"
