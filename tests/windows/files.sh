@@ -102,24 +102,23 @@ check_shipped_files() {
 # in_order FILE PATH NAME...: the elements under PATH are all among the
 # NAMEs, in their order (any may be left out).
 in_order() {
-  local xml=$1 path=$2 step xpath="/*[local-name()='Task']" i n actual=() expected=()
+  local xml=$1 xpath step i n actual=() expected=()
+  xpath=$(task_xpath "$2")
   shift 2
-  local IFS=/
-  for step in $path; do xpath+="/*[local-name()='$step']"; done
   n=$(xmllint --xpath "count($xpath/*)" "$xml")
   for ((i = 1; i <= n; i++)); do actual+=("$(xmllint --xpath "local-name($xpath/*[$i])" "$xml")"); done
-  IFS=' '
   for step in "$@"; do [[ " ${actual[*]} " == *" $step "* ]] && expected+=("$step"); done
   same "${expected[*]}" "${actual[*]}"
 }
 
-# task_setting FILE PATH: the text at PATH (a/b/c) under a task definition's
-# root, whatever its namespace; empty if there is none.
-task_setting() {
+# task_xpath PATH: PATH (a/b/c) under a task definition's root as XPath,
+# whatever its namespace; task_setting FILE PATH: the text there, or empty.
+task_xpath() {
   local step xpath="/*[local-name()='Task']" IFS=/
-  for step in $2; do xpath+="/*[local-name()='$step']"; done
-  xmllint --xpath "string($xpath)" "$1" 2>/dev/null
+  for step in $1; do xpath+="/*[local-name()='$step']"; done
+  echo "$xpath"
 }
+task_setting() { xmllint --xpath "string($(task_xpath "$2"))" "$1" 2>/dev/null; }
 
 # What wixl cannot write, which packaging/windows/msi-tables.sh adds to the
 # shipped package (scripts/package-msi.sh), read back with msiinfo.

@@ -34,43 +34,34 @@ windows_set_up() {
     wine=$WINELOADER programs=$PWD/$win64 build=$PWD/$win64 variants=(x86_64)
   fi
   faketime=$(faketime_library "$([ "$arch" = i686 ] && echo i386 || echo x86_64)" || true)
-  stress=$build/call_stress.exe probe=$build/probe.exe warmth=$build/warmth_check.exe launcher=$PWD/$dist/run-minute-trigger.cmd
 }
 
 # pick_set ASKED: i686 where it can run, else the x86-64 twin, saying why.
 # The i386 packages apart, so that a day they cannot be installed costs the
 # 32-bit runs alone; not tried where the kernel runs no 32-bit program.
 pick_set() {
-  local why
   arch=x86_64 why_not_32bit="the x86_64 set was asked for"
   [ "$1" != x86_64 ] || return 0
   if ! echo 'int main() { return 0; }' | i686-linux-gnu-gcc -static -x c -o "$tmp/32-bit" - || ! "$tmp/32-bit" 2>/dev/null; then
-    why="this kernel does not run 32-bit programs, so 32-bit Wine cannot start"
+    why_not_32bit="this kernel does not run 32-bit programs, so 32-bit Wine cannot start"
   elif ! need wine32:i386 libfaketime:i386; then
-    why="the 32-bit Wine packages (wine32:i386 libfaketime:i386) could not be installed (need's reason above)"
+    why_not_32bit="the 32-bit Wine packages (wine32:i386 libfaketime:i386) could not be installed (need's reason above)"
   elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-    why="32-bit Wine (/usr/lib/wine/wine) does not start"
+    why_not_32bit="32-bit Wine (/usr/lib/wine/wine) does not start"
   else
     arch=i686 why_not_32bit=
     return 0
   fi
-  [ "$1" != i686 ] || { echo "test-windows: the i686 set was asked for, but $why" >&2; exit 1; }
-  why_not_32bit=$why
-  echo "test-windows: $why: running the x86-64 twin under 64-bit Wine instead"
+  [ "$1" != i686 ] || { echo "test-windows: the i686 set was asked for, but $why_not_32bit" >&2; exit 1; }
+  echo "test-windows: $why_not_32bit: running the x86-64 twin under 64-bit Wine instead"
 }
 
-# build_set: the 32-bit build, the cdecl DLL and (x86_64 set) the twin, up
-# to date; the distribution laid out again only when older than its parts.
+# build_set: the 32-bit build and its distribution (laid out again, about
+# 2 s), the cdecl DLL and (x86_64 set) the twin, each up to date.
 build_set() {
-  local package
-  [ -f $win/CMakeCache.txt ] || BUILD_DIR=$win scripts/build-windows.sh || return 1
-  echo "test-windows: building what is out of date in $win and $cdecl$([ "$arch" = i686 ] || echo " and $win64")"
-  cmake --build $win -j2 --target all call_stress probe warmth_check >/dev/null || return 1
-  package=$(ls $win/dist/minute-trigger-*-x86.msi 2>/dev/null | head -n1)
-  if [ -z "$package" ] || [ -n "$(find $win/minute-trigger{,-precise}.exe $win/task-for-folder.dll $win/simulator/AWG10K.dll \
-                                      packaging/windows scripts/build-windows.sh scripts/package-msi.sh -newer "$package")" ]; then
-    BUILD_DIR=$win scripts/build-windows.sh || return 1
-  fi
+  BUILD_DIR=$win scripts/build-windows.sh || return 1
+  echo "test-windows: building what is out of date of the test programs, $cdecl$([ "$arch" = i686 ] || echo " and $win64")"
+  cmake --build $win -j2 --target call_stress probe warmth_check >/dev/null || return 1
   [ -f $cdecl/CMakeCache.txt ] ||
     cmake -S . -B $cdecl -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DAWG10K_CALLING_CONVENTION=cdecl >/dev/null || return 1
   cmake --build $cdecl -j2 --target awg10k_simulator >/dev/null || return 1
@@ -98,18 +89,16 @@ exported_ordinals() { pe_objdump -p "$1" | sed -n '/^Export Address Table/,/^$/ 
 
 # wine_run [OPTION...] [VAR=VALUE...] PROGRAM [ARG...]: PROGRAM (a Linux path
 # or Wine's own, as cmd) under $wine from $tmp, no input; its exit status.
-# -p PREFIX (else $WINEPREFIX); -d DIR: AWG10K.dll's folder (WINEPATH);
-# -o NAME: output to $tmp/NAME.out and .err; -t SECONDS: limit (120); -b: in
-# the background, no limit, pid in wine_pid; -c: on a pseudo-terminal, as in a
-# Command Prompt; -w 'CMD': Wine under CMD (strace ...).
+# In $WINEPREFIX, within 300 s. -d DIR: AWG10K.dll's folder (WINEPATH);
+# -o NAME: output to $tmp/NAME.out and .err; -b: in the background, no
+# limit, pid in wine_pid; -c: on a pseudo-terminal, as in a Command Prompt;
+# -w 'CMD': Wine under CMD (strace ...).
 wine_run() {
-  local prefix=$WINEPREFIX out=/dev/null err=/dev/null limit=120 bg= console= vars=() through=() cmd
+  local out=/dev/null err=/dev/null bg= console= vars=() through=() cmd
   while :; do
     case $1 in
-      -p) prefix=$2 ;;
       -d) vars+=("WINEPATH=$(winpath "$2")") ;;
       -o) out=$tmp/$2.out err=$tmp/$2.err ;;
-      -t) limit=$2 ;;
       -w) read -ra through <<<"$2" ;;
       -b | -c) [ "$1" = -b ] && bg=yes || console=yes; shift; continue ;;
       *) break ;;
@@ -117,9 +106,9 @@ wine_run() {
     shift 2
   done
   while [[ $1 == *=* ]]; do vars+=("$1"); shift; done
-  cmd=(env WINEPREFIX="$prefix" "${vars[@]}" "${through[@]}" "$wine" "$@")
+  cmd=(env "${vars[@]}" "${through[@]}" "$wine" "$@")
   [ -z "$console" ] || cmd=(script -qec "$(printf '%q ' "${cmd[@]}")" /dev/null)
-  [ -n "$bg" ] || cmd=(timeout "$limit" "${cmd[@]}")
+  [ -n "$bg" ] || cmd=(timeout 300 "${cmd[@]}")
   (cd "$tmp" && exec "${cmd[@]}" </dev/null >"$out" 2>"$err") &
   wine_pid=$!
   [ -n "$bg" ] || wait $wine_pid
@@ -141,7 +130,7 @@ new_prefix() {
   if [ "$(cat "$made.version" 2>/dev/null)" != "$version" ]; then
     echo "test-windows: making a $WINEARCH Wine prefix in $made, to be copied for each run"
     rm -rf "$made"
-    WINEPREFIX=$made wine_run -t 300 wineboot --init
+    WINEPREFIX=$made wine_run wineboot --init
     WINEPREFIX=$made timeout 300 wineserver -w
     rm -f "$made/wineserver"
     echo "$version" >"$made.version"
@@ -151,8 +140,3 @@ new_prefix() {
   export WINEPREFIX=$1
   prefixes+=("$WINEPREFIX")
 }
-
-# The programs' output is in text mode, as on the lab PC.
-banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
-# trigger_line VAR EPOCH: sets VAR to the line for the minute from EPOCH.
-trigger_line() { printf -v "$1" 'Trigger: %s  \r\n' "$(date -u -d "@$2" '+%Y%m%d %H:%M:00')"; }

@@ -51,7 +51,7 @@ tasks_dir=$WINEPREFIX/drive_c/windows/system32/tasks log="$msi_unix/minute-trigg
 # msi NAME ARG...: msiexec, its log in $tmp/NAME.log, its exit status in status.
 msi() {
   status=0
-  wine_run -o "msi-$1" -t 300 msiexec "${@:2}" /l*v "$(winpath "$tmp/$1.log")" || status=$?
+  wine_run -o "msi-$1" msiexec "${@:2}" /l*v "$(winpath "$tmp/$1.log")" || status=$?
   echo "test-windows: msiexec ${*:2} exited $status"
 }
 # settle [SECONDS]: until Wine has no process left (the registry written out), up to 120 s.

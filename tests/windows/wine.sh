@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows programs under Wine, in the set lib.sh picks: the call helper
 # and the warming against each simulated DLL, a failed start, the launcher,
-# the task definitions, the console, and real starts on a faked clock.
+# the console, and real starts on a faked clock.
 #   tests/windows/wine.sh [--arch i686|x86_64]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -26,27 +26,27 @@ loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
 # the monotonic clock, left real. The simulated DLL stamps the faked time.
 [ -n "$faketime" ] || { check "libfaketime for the $arch set's Wine loader is installed" false; summary || exit 1; }
 lead=4 boundary=$(date -u -d '2026-12-08 10:01:00' +%s)
-trigger_line line $boundary
+# The programs' output is in text mode, as on the lab PC.
+banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
+printf -v line 'Trigger: %s  \r\n' "$(date -u -d "@$boundary" '+%Y%m%d %H:%M:00')"
 faked=(LD_PRELOAD="$faketime" FAKETIME="@$(date -d @$((boundary - lead)) '+%Y-%m-%d %H:%M:%S')" FAKETIME_DONT_FAKE_MONOTONIC=1)
 
 # The launcher first: its device is missing (the simulated count fails on a
 # log it cannot open) until $gate exists, so it fails while the checks run.
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
-cp "$programs/minute-trigger.exe" "$launcher" "$launch_dir/"
+cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "$launch_dir/"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
-wine_run -b -p "$launch_prefix" -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
+WINEPREFIX=$launch_prefix wine_run -b -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
   cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")"
 launch_pid=$wine_pid
 # When, in ms, each failed start's line reached the launcher's log.
 failures=$tmp/launch-failures
 : >"$failures"
+# tail ends with this script, and the rest of the pipe with it.
 watch_failures() {
-  local n=0 m
-  while sleep 0.1; do
-    m=$(grep -c 'ended with exit code' "$launch_log" 2>/dev/null || true)
-    for ((; n < ${m:-0}; n++)); do date +%s%3N >>"$failures"; done
-  done
+  tail -F -n +1 -s 0.1 --pid=$$ "$launch_log" 2>/dev/null | grep --line-buffered 'ended with exit code' |
+    while read -r _; do date +%s%3N >>"$failures"; done
 }
 background watch_failures
 # await_failures N: until the launcher has failed N times (40 s at most).
@@ -56,19 +56,14 @@ await_failures() { for ((i = 0; i < 400; i++)); do [ "$(wc -l <"$failures")" -ge
 [ "$WINEARCH" = win64 ] &&
   skip "call_stress.exe, 32-bit, against the stdcall and the cdecl DLL" \
     "$why_not_32bit; qemu.sh covers the call helper"
-# against DLL_DIR EXE: a check program's status, the end of its output shown.
-against() {
-  local status=0
-  wine_run -d "$1" -o check "$2" || status=$?
-  echo "test-windows: $(cat "$tmp/check.out" "$tmp/check.err" | tr -d '\r' | tail -n 3)"
-  return $status
-}
 # Then a failed start that calls all but the trigger, Close included, through
 # the helper. The other failures are main's own, tried by the Linux tests.
 for v in "${variants[@]}"; do
-  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" against "${sim[$v]}" "$stress"
+  check "call_stress against the $v DLL: every call right, the stack pointer unchanged" \
+    wine_run -d "${sim[$v]}" -o stress-$v "$build/call_stress.exe"
   check "the warming against the $v DLL: its whole image and the rest found, and walked without a fault" \
-    against "${sim[$v]}" "$warmth"
+    wine_run -d "${sim[$v]}" -o warmth-$v "$build/warmth_check.exe"
+  tail -qn 3 "$tmp/stress-$v.out" "$tmp/warmth-$v.out" | tr -d '\r' | sed 's/^/test-windows: /'
   status=0
   wine_run -d "${sim[$v]}" -o start-up-$v AWG10K_SIM_LOG="$(winpath "$tmp/start-up-$v.sim")" AWG10K_SIM_FAIL=load \
     "$programs/minute-trigger.exe" || status=$?
@@ -78,8 +73,12 @@ for v in "${variants[@]}"; do
 done
 
 # end_programs PID...: Wine ends every program in the prefix (ending strace
-# instead would leave one spinning), then its server is started again.
-end_programs() { wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || true; wineserver -w; wineserver -p; }
+# instead would leave one spinning), then its server and services are started
+# again, lest a timed start after it share the cores with them.
+end_programs() {
+  wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || true
+  wineserver -w; wineserver -p; wine_run cmd /c exit
+}
 
 # --- the launcher where its log cannot be written ------------------------------
 # A folder in the log's place refuses it, as an unwritable folder would. The
@@ -87,8 +86,8 @@ end_programs() { wineserver -k 2>/dev/null || true; wait "$@" 2>/dev/null || tru
 echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
 locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
 mkdir -p "$locked/minute-trigger.log"
-cp "$launcher" "$locked/"
-wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$probe")"
+cp "$dist/run-minute-trigger.cmd" "$locked/"
+wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$build/probe.exe")"
 for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
 end_programs $wine_pid
 check "launcher, log folder not writable: says its log goes under ProgramData, and starts the program, given by its full path, logging there" \
@@ -100,40 +99,28 @@ flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,
 check "launcher: starts the program at high priority, never realtime (creation flags ${flags:-not seen})" \
   test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
 
-# --- the task definitions --------------------------------------------------------
-# Wine's schtasks reads a task's XML and keeps the settings it understood.
-for kind in logon boot; do
-  stored=$WINEPREFIX/drive_c/windows/system32/tasks/minute-trigger-$kind
-  wine_run schtasks /create /tn "minute-trigger-$kind" /xml "$(winpath "$PWD/$dist/minute-trigger-$kind.xml")" /f || true
-  check "task for $kind: Wine's schtasks imports it, with its settings" \
-    same "PT0S false false IgnoreNew 4" \
-    "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy Priority; do
-         sed -n "s:.*<$s>\(.*\)</$s>.*:\1:p" "$stored" 2>/dev/null; done | paste -sd' ')"
-done
-
 # --- real starts, two at a time, each for the faked minute -------------------
-declare -A pid=() deadline=() in_time=()
+declare -A pid=() in_time=()
 # start NAME EXE DLL_DIR [OPTION...]: EXE on the faked clock, files $tmp/NAME.*
 start() {
   wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" "${faked[@]}" "$2"
-  pid[$1]=$wine_pid deadline[$tmp/$1.out]=$(($(date +%s) + lead + 15))
+  pid[$1]=$wine_pid
 }
-# wait_for_lines FILE...: until each has a trigger line, or 15 s past its minute.
+# wait_for_lines SECONDS FILE...: until each has a trigger line, SECONDS at
+# most; in_time holds those that had.
 wait_for_lines() {
-  local f missing=1
-  while ((missing)); do
+  local f end=$(($(date +%s) + $1)) missing=1
+  shift
+  while ((missing)) && [ "$(date +%s)" -lt $end ]; do
     sleep 0.05; missing=0
-    for f in "$@"; do
-      [ -n "${in_time[$f]:-}" ] || { grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes; } ||
-        [ "$(date +%s)" -ge "${deadline[$f]}" ] || missing=1
-    done
+    for f in "$@"; do grep -q 'Trigger:' "$f" 2>/dev/null && in_time[$f]=yes || missing=1; done
   done
 }
 # check_trigger WHAT NAME: the lines and the trigger of start NAME's run.
 check_trigger() {
   local what=$1 out=$tmp/$2.out sim=$tmp/$2.sim minute= second= ns=
-  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T)" bytes "${banner}${line}." "$out"
-  check "$what: the trigger line was in the redirected output while the program ran" same yes "${in_time[$out]:-no}"
+  check "$what: the banner, then the trigger line at $(date -u -d @$boundary +%T), in the redirected output while the program ran" \
+    eval 'bytes "${banner}${line}." "$out" && same yes "${in_time[$out]:-no}"'
   check "$what: the simulator's log" same "$loaded|trigger id=1 status=0" "$(calls "$sim")"
   read -r minute second ns _ < <(device_log "$sim" | awk '$4 == "trigger"' | head -n1) || true
   echo "test-windows: $what: the trigger stamped ${minute:-never}${second:+:$second.$ns}"
@@ -156,7 +143,7 @@ for v in "${variants[@]}"; do
   start "$v" "$programs/minute-trigger.exe" "${sim[$v]}" "${traced[@]}"
   outs+=("$tmp/$v.out") traced=()
 done
-wait_for_lines "${outs[@]}"
+wait_for_lines $((lead + 15)) "${outs[@]}"
 end_programs "${pid[@]}"
 for v in "${variants[@]}"; do check_trigger "$v DLL, real start" "$v"; done
 one_write "$first DLL, real start: the banner left in one write" "$tmp/$first.strace" "$banner"
@@ -182,7 +169,7 @@ check "$what: looks up GetSystemTimeAdjustmentPrecise and SetProcessInformation,
 # the probe reads the input mode around a failed start and in a real start's
 # loop, 1 s after the load, told by this side (Wine's findstr cannot).
 echo "test-windows: a failed start, then a real one, in a console"
-probe_line="\"$(winpath "$probe")\" >> \"$(winpath "$tmp/console.modes")\"" exe="\"$(winpath "$programs/minute-trigger.exe")\""
+probe_line="\"$(winpath "$build/probe.exe")\" >> \"$(winpath "$tmp/console.modes")\"" exe="\"$(winpath "$programs/minute-trigger.exe")\""
 let_batch_go() { until grep -q 'load id=1' "$tmp/console.sim" 2>/dev/null; do sleep 0.2; done; sleep 1; : >"$tmp/console.go"; }
 background let_batch_go
 printf '%s\r\n' "@echo off" "$probe_line" "set AWG10K_SIM_DEVICES=0" "$exe" "$probe_line" "set AWG10K_SIM_DEVICES=" \
@@ -190,7 +177,7 @@ printf '%s\r\n' "@echo off" "$probe_line" "set AWG10K_SIM_DEVICES=0" "$exe" "$pr
   "$probe_line" "taskkill /f /im minute-trigger.exe > nul" >"$tmp/console.cmd"
 wine_run -c -d "${sim[$first]}" -o console AWG10K_SIM_LOG="$(winpath "$tmp/console.sim")" cmd /c "$(winpath "$tmp/console.cmd")" || true
 # Should the batch file have stopped short, the program must not spin on.
-wine_run -t 60 taskkill /f /im minute-trigger.exe || true
+wine_run taskkill /f /im minute-trigger.exe || true
 mapfile -t modes < <(tr -d '\r' <"$tmp/console.modes" 2>/dev/null | awk '{ print $2 }')
 before=${modes[0]:-} after=${modes[1]:-} running=${modes[2]:-}
 echo "test-windows: console input mode before the failed start $before, after it $after, while the real start's loop runs $running"
@@ -214,8 +201,7 @@ check "launcher: two or more failed starts before the device was there, each no 
 mkdir -p "$gate"
 echo "test-windows: the launcher's device is there; the precise program starts too"
 start precise "$programs/minute-trigger-precise.exe" "${sim[$first]}"
-deadline[$launch_log]=$(($(date +%s) + 12 + lead + 15))
-wait_for_lines "$tmp/precise.out" "$launch_log"
+wait_for_lines $((12 + lead + 15)) "$tmp/precise.out" "$launch_log"
 # Read before the launcher is ended, which could let it log one more end.
 cp "$launch_log" "$tmp/launch.snapshot" 2>/dev/null || true
 end_programs "${pid[precise]}"
