@@ -137,8 +137,26 @@ check_package() {
     "$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x500)); then echo "$name"; fi; done | sort | paste -sd' ')"
 }
 
+# The faked clock reaches 32-bit Wine's programs only through the preload
+# that wraps each clock entry Wine's ntdll.so imports. Read with nm, so that
+# a kernel that runs no 32-bit program, where the i686 set cannot run, still
+# finds an entry the preload lacks.
+clock_entries() {
+  nm -D "$@" | awk '{ sub(/@.*/, "", $NF); print $NF }' |
+    grep -xE '(__)?(time|gettimeofday|clock_gettime|clock_getres|ftime|timespec_get|timespec_getres)(64)?' | sort -u
+}
+check_faked_clock_entries() {
+  local ntdll imported
+  ntdll=$(i386_file libwine /usr/lib/i386-linux-gnu/wine/i386-unix/ntdll.so 2>"$tmp/ntdll.why") ||
+    { skip "the faked clock's entries against 32-bit Wine's ntdll.so" "$(tail -n 1 "$tmp/ntdll.why")"; return; }
+  imported=$(clock_entries -u "$ntdll")
+  check "the faked clock for 32-bit Wine: time64_faked.so wraps every clock entry its ntdll.so imports ($(paste -sd' ' <<<"$imported"))" \
+    eval '[ -n "$imported" ] && same "$imported" "$(comm -12 <(echo "$imported") <(clock_entries --defined-only "$win/time64_faked.so"))"'
+}
+
 check_files i686 "$dist" "$win" "${sim[stdcall]}" "${sim[cdecl]}"
 check_shipped_files
 check_package
+check_faked_clock_entries
 [ "$arch" = i686 ] || check_files x86_64 "$win64" "$win64" "${sim[x86_64]}"
 summary

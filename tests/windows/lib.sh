@@ -34,6 +34,9 @@ windows_set_up() {
     wine=$WINELOADER programs=$PWD/$win64 build=$PWD/$win64 variants=(x86_64)
   fi
   faketime=$(faketime_library "$([ "$arch" = i686 ] && echo i386 || echo x86_64)" || true)
+  # 32-bit Wine reads the clock through the time64 entries, which
+  # libfaketime for i386 leaves alone: time64_faked.so hands them on to it.
+  [ "$arch" != i686 ] || [ -z "$faketime" ] || faketime="$PWD/$win/time64_faked.so:$faketime"
 }
 
 # pick_set ASKED: i686 where it can run, else the x86-64 twin, saying why.
@@ -60,6 +63,10 @@ pick_set() {
 # 2 s), the cdecl DLL and (x86_64 set) the twin, each up to date.
 build_set() {
   BUILD_DIR=$win scripts/build-windows.sh || return 1
+  # Built in either set: files.sh reads it against 32-bit Wine on any kernel.
+  [ $win/time64_faked.so -nt tests/windows/time64_faked.c ] ||
+    i686-linux-gnu-gcc -std=c11 -Wall -Wextra -Wpedantic -Werror -O2 -shared -fPIC \
+      -o $win/time64_faked.so tests/windows/time64_faked.c || return 1
   echo "test-windows: building what is out of date of the test programs, $cdecl$([ "$arch" = i686 ] || echo " and $win64")"
   cmake --build $win -j2 --target call_stress probe warmth_check >/dev/null || return 1
   [ -f $cdecl/CMakeCache.txt ] ||
@@ -68,6 +75,27 @@ build_set() {
   [ "$arch" = x86_64 ] || return 0
   [ -f $win64/CMakeCache.txt ] || cmake -S . -B $win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null || return 1
   cmake --build $win64 -j2 --target all call_stress probe warmth_check >/dev/null
+}
+
+# i386_file PACKAGE PATH: PATH of PACKAGE:i386 at the installed 64-bit
+# package's version: installed, or else unpacked into $win/i386 (fetched,
+# never installed, so any kernel will do); fails, saying why, where it
+# cannot be had (the i386 index unfetchable, say).
+i386_file() {
+  local version dir=$PWD/$win/i386 sudo=() log=$tmp/i386-$1.log
+  [ ! -f "$2" ] || { echo "$2"; return; }
+  version=$(dpkg-query -W -f='${Version}' "$1:amd64")
+  if [ "$(cat "$dir/$1.version" 2>/dev/null)" != "$version" ]; then
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    dpkg --print-foreign-architectures | grep -qx i386 || "${sudo[@]}" dpkg --add-architecture i386
+    mkdir -p "$dir/debs" && rm -f "$dir/debs/$1"_*
+    echo "test-windows: fetching $1:i386 $version, to be unpacked in $dir" >&2
+    (cd "$dir/debs" && { apt-get download "$1:i386=$version" || { "${sudo[@]}" apt-get update || true; apt-get download "$1:i386=$version"; }; } >"$log" 2>&1) ||
+      { echo "$1:i386 $version could not be fetched: $(grep -E '^[EW]: ' "$log" | head -n 2 | paste -sd' ')" >&2; return 1; }
+    dpkg-deb -x "$dir/debs/$1"_*_i386.deb "$dir/root" && echo "$version" >"$dir/$1.version"
+  fi
+  [ -f "$dir/root$2" ] || { echo "$1:i386 $version holds no $2" >&2; return 1; }
+  echo "$dir/root$2"
 }
 
 winpath() { local p=$1; echo "Z:${p//\//\\}"; }  # Wine maps / to drive Z:
