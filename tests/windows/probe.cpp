@@ -1,6 +1,7 @@
 // Writes what the Windows tests cannot see of a process from outside: the
 // input mode of the console on its standard input, as a program there left
-// it, and its priority class, as the launcher started it.
+// it, its priority class, as the launcher started it, and the UTC time it
+// reads, which shows whether the faked clock reaches programs under Wine.
 #include <cstdio>
 
 #include <windows.h>
@@ -10,5 +11,9 @@ int main()
     DWORD mode = 0;
     if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) std::printf("console none");
     else std::printf("console 0x%lx", static_cast<unsigned long>(mode));
-    std::printf(" priority 0x%lx\n", static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
+    std::printf(" priority 0x%lx", static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
+    SYSTEMTIME utc;
+    GetSystemTime(&utc);
+    std::printf(" utc %04u-%02u-%02u %02u:%02u:%02u\n", utc.wYear, utc.wMonth, utc.wDay, utc.wHour, utc.wMinute,
+                utc.wSecond);
 }

@@ -30,6 +30,14 @@ lead=4 boundary=$(date -u -d '2026-12-08 10:01:00' +%s)
 banner=$'\r\nTriggering loop will start within a minute: \r\n\r\n'
 printf -v line 'Trigger: %s  \r\n' "$(date -u -d "@$boundary" '+%Y%m%d %H:%M:00')"
 faked=(LD_PRELOAD="$faketime" FAKETIME="@$(date -d @$((boundary - lead)) '+%Y-%m-%d %H:%M:%S')" FAKETIME_DONT_FAKE_MONOTONIC=1)
+# Every timed case rests on the faked clock: one line naming the cause,
+# rather than a failure in each, where it does not reach Wine's programs.
+wine_run -o faked-clock "${faked[@]}" "$build/probe.exe" || true
+seen=$(sed -n 's/.* utc \(.*\)\r*$/\1/p' "$tmp/faked-clock.out") reached=
+grep -q "^$(date -u -d @$boundary '+%Y-%m-%d %H'):0[01]:" <<<"$seen" && reached=yes
+check "the faked clock reaches programs under Wine: probe.exe reads ${seen:-nothing}, started at ${faked[1]#*@}" same yes "${reached:-no}"
+[ -n "$reached" ] ||
+  { echo "test-windows: the faked clock does not reach the $arch set's programs under $wine: preloading $faketime fakes no time they read"; summary || exit 1; }
 
 # The launcher first: its device is missing (the simulated count fails on a
 # log it cannot open) until $gate exists, so it fails while the checks run.
