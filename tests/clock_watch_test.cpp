@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -30,14 +31,38 @@ std::set<std::string> Quoted(const char *path)
 
 }  // namespace
 
-// Synchronised while a time service adjusts the clock, whichever service that
-// is; unknown when either reading fails. (The documented lines below give the
-// other Windows readings, each with its state in words.)
-TEST(ClockWatch, JudgesWindowsReadings)
+// The rules, reading by reading: a row's readings are its start's, then one
+// a minute (minute 1, 2, ...). The kernel's: S synchronised (12.001 ms), N
+// not (16 s), U refused. Windows': s adjusted with Windows Time stopped, u
+// Windows Time unreadable, v the adjustment unreadable. Said: "reading:state",
+// then "@minute first read"; the start is reading 0, A "synchronised again".
+TEST(ClockWatch, SaysAChangeOnceItHeldThreeReadingsDatedAtTheFirst)
 {
-    EXPECT_EQ(ClockState::Synchronised, JudgeClock(Windows(S::Adjusted, S::NotRunning)));
-    EXPECT_EQ(ClockState::Unknown, JudgeClock(Windows(S::NotAdjusted, S::ServiceUnreadable)));
-    EXPECT_EQ(ClockState::Unknown, JudgeClock(Windows(S::AdjustmentUnreadable, S::Running)));
+    const std::map<char, S> reading = {{'S', Kernel(12001)}, {'N', Kernel(16000000)}, {'U', Kernel(-1, EPERM)},
+                                       {'s', Windows(S::Adjusted, S::NotRunning)},
+                                       {'u', Windows(S::NotAdjusted, S::ServiceUnreadable)},
+                                       {'v', Windows(S::AdjustmentUnreadable, S::Running)}};
+    const std::pair<const char *, const char *> rows[] = {
+        {"SSSS", ""},          {"NNNN", "0:N"},         {"SNNNNN", "3:N@1"},      // said at the third, once
+        {"SNNSNN", ""},        {"SNNSNNN", "6:N@4"},    {"UNNSSS", "0:U 5:S@3"},  // a flicker restarts the count
+        {"NSSSNNN", "0:N 3:A@1 6:N@4"}, {"Nsss", "0:N 3:A@1"}, {"suuv", "3:U@1"},
+    };
+    for (const auto &[readings, expected] : rows) {
+        ClockWatch watch;
+        std::string said;
+        for (int i = 0; readings[i] != '\0'; ++i) {
+            std::tm minute{};
+            minute.tm_year = 126, minute.tm_mon = 11, minute.tm_mday = 9, minute.tm_min = i;
+            const std::string line = Line(NextClockLine(&watch, reading.at(readings[i]), i == 0 ? nullptr : &minute));
+            if (line.empty()) continue;
+            said += (said.empty() ? "" : " ") + std::to_string(i) + ':' +
+                    (line.find(" again ") != std::string::npos          ? 'A'
+                     : line.find(": synchronised") != std::string::npos ? 'S'
+                     : line.find(": not ") != std::string::npos         ? 'N' : 'U');
+            if (i > 0) said += '@' + std::to_string(std::stoi(line.substr(21, 2)));  // "Clock at 20261209 00:MM:00"
+        }
+        EXPECT_EQ(expected, said) << readings;
+    }
 }
 
 // README.md's "What it prints", the manual page (the kernel's lines) and
