@@ -79,12 +79,12 @@ TEST(CheckJudge, LastTriggerByItsAge)
 TEST(CheckJudge, ClockByTheProgramsRule)
 {
     const ClockSync kept{ClockSync::Kernel, 0, 12000, {}, {}}, loose{ClockSync::Kernel, 0, 16000000, {}, {}};
-    EXPECT_EQ("clock: synchronised (reported maximum error 12 ms), kept by chrony.service",
-              JudgeClockLine(kept, "chrony.service", "").line);
+    EXPECT_EQ("clock: synchronised (reported maximum error 12 ms), kept by chronyd",
+              JudgeClockLine(kept, "chronyd", "").line);
     const Finding off = JudgeClockLine(loose, "", LinuxClockFix(""));
     EXPECT_EQ(V::Fail, off.verdict);
     EXPECT_TRUE(Has(off.fix, "apt install chrony"));
-    EXPECT_TRUE(Has(LinuxClockFix("chrony.service"), "chronyc sources"));
+    EXPECT_TRUE(Has(LinuxClockFix("chronyd"), "chronyc sources"));
     EXPECT_EQ(V::Unknown, JudgeClockLine({ClockSync::Kernel, 1, 0, {}, {}}, "", "").verdict);
     EXPECT_EQ(V::Unknown, JudgeClockLine({ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Missing}, "", "").verdict);
 }
