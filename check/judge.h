@@ -139,7 +139,8 @@ struct PathSecurity {
 };
 // paths: from the drive's root down to the program's folder and its files,
 // and down to the waveform file. folder: the program's, no trailing backslash.
-Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder);
+// Wine keeps no permissions of Windows' own: every file is its Unix user's.
+Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine);
 
 struct TimeService {
     enum State : uint8_t { Running, Stopped, Missing, Unreadable } state = Unreadable;

@@ -289,8 +289,11 @@ Finding JudgeRunning(const Running &r)
             "schtasks /Run /TN minute-trigger; the launcher's log says why it stopped"};
 }
 
-Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder)
+Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine)
 {
+    if (wine)
+        return {{Verdict::Unknown, "permissions: Wine enforces none of Windows' own: every file is its Unix user's",
+                 "check it on the PC itself"}};
     Findings out;
     std::string unread;
     for (const PathSecurity &p : paths) {

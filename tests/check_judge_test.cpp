@@ -185,17 +185,17 @@ TEST(CheckJudge, PermissionsFromTheRootDown)
     const PathSecurity root{"C:\\", true, true, 0, "S-1-5-18", "SYSTEM", false, {admins, users_rx, add_folder, modify_below}};
     PathSecurity qmx{"C:\\Qmx", false, true, 0, "S-1-5-32-544", "Administrators", false, {admins, users_rx}};
     PathSecurity folder{"C:\\Qmx\\AWG10K", false, true, 0, "S-1-5-32-544", "Administrators", false, {admins, users_rx}};
-    EXPECT_EQ(std::vector<V>{V::Ok}, Verdicts(JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K")));
+    EXPECT_EQ(std::vector<V>{V::Ok}, Verdicts(JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K", false)));
     qmx.aces.push_back(add_folder);
     folder.owner_sid = "S-1-5-21-1-2-3-1001", folder.owner_name = "lab";
-    const Findings bad = JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K");
+    const Findings bad = JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K", false);
     ASSERT_EQ((std::vector<V>{V::Fail, V::Fail}), Verdicts(bad));
     EXPECT_EQ("permissions: C:\\Qmx: Authenticated Users may append/add subfolder", bad[0].line);
     EXPECT_EQ("icacls \"C:\\Qmx\" /remove:g *S-1-5-11", bad[0].fix);
     EXPECT_TRUE(Has(bad[1].line, "owned by lab")) << bad[1].line;
     EXPECT_TRUE(Has(bad[1].fix, "icacls \"C:\\Qmx\\AWG10K\" /inheritance:r /grant:r")) << bad[1].fix;
     folder.read = false;
-    EXPECT_EQ(V::Unknown, JudgePermissions({folder}, "C:\\Qmx\\AWG10K").back().verdict);
+    EXPECT_EQ(V::Unknown, JudgePermissions({folder}, "C:\\Qmx\\AWG10K", false).back().verdict);
 }
 
 // A workgroup PC at its defaults polls every 2^15 s (SpecialPollInterval
