@@ -123,6 +123,8 @@ Finding JudgeWindows(const WindowsVersion &w, int today)
         else if (ltsc && w.build == 14393) ended = 20261013, date = "13 October 2026";
         else ended = 20251014, date = "14 October 2025";
     }
+    // Windows Server shares the builds, not the dates.
+    if (w.product.find("Server") != std::string::npos) ended = 0;
     if (ended != 0 && today > ended)
         Add(&f, Verdict::Warn,
             std::string("its support ended on ") + date + ": no security fixes since, unless in paid Extended Security Updates",
@@ -264,6 +266,8 @@ Findings JudgeTask(const Task &task)
     const bool exec = Element(x, "Command", &command);
     Element(x, "Arguments", &arguments);
     const std::string launcher = task.folder + "run-minute-trigger.cmd";
+    // The one entity a folder's name brings into the definition.
+    for (size_t at; (at = arguments.find("&amp;")) != std::string::npos;) arguments.replace(at, 5, "&");
     if (!exec && task.wine)
         out.push_back({Verdict::Unknown, "task action: Wine keeps no action of a registered task", "check it on the PC itself"});
     else if (Lower(command + " " + arguments).find(Lower(launcher)) == std::string::npos)

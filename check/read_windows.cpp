@@ -14,6 +14,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <map>
 
@@ -23,23 +24,20 @@
 
 namespace {
 
-std::string Utf8(const wchar_t *text, int size = -1)
+// Text in the console's code page, as the report is shown there (or, with
+// no console, Windows' own): a localised group name in UTF-8 would come out
+// garbled, and setting the console to UTF-8 would outlast the check.
+std::string Narrow(const wchar_t *text, int size = -1)
 {
     if (text == nullptr) return "";
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+    const UINT page = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : CP_ACP;
+    const int n = WideCharToMultiByte(page, 0, text, size, nullptr, 0, nullptr, nullptr);
     std::string out(n > 0 ? n : 0, '\0');
-    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, size, &out[0], n, nullptr, nullptr);
+    if (n > 0) WideCharToMultiByte(page, 0, text, size, &out[0], n, nullptr, nullptr);
     if (size < 0 && !out.empty()) out.pop_back();  // the terminating NUL
     return out;
 }
-std::wstring Wide(const std::string &text)
-{
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(n > 0 ? n : 1, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    out.pop_back();
-    return out;
-}
+std::wstring Wide(const char *ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
 std::wstring Lower(std::wstring text)
 {
     for (wchar_t &c : text) c = towlower(c);
@@ -57,7 +55,7 @@ bool RegString(const wchar_t *key, const wchar_t *name, std::string *out)
     RegCloseKey(k);
     if (read != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     value[size / sizeof(wchar_t)] = L'\0';
-    *out = Utf8(value);
+    *out = Narrow(value);
     return true;
 }
 bool RegDword(const wchar_t *key, const wchar_t *name, unsigned long *out)
@@ -135,7 +133,7 @@ WindowsVersion ReadWindows()
 DeviceDll ReadDll(const std::wstring &folder)
 {
     DeviceDll d;
-    d.path = Utf8((folder + L"AWG10K.dll").c_str());
+    d.path = Narrow((folder + L"AWG10K.dll").c_str());
     d.expected_machine = sizeof(void *) == 4 ? 0x14c : 0x8664;
     const HANDLE file = CreateFileW((folder + L"AWG10K.dll").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
@@ -163,7 +161,7 @@ WaveformFile ReadWaveform()
 Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
 {
     Task t;
-    t.folder = Utf8(folder.c_str());
+    t.folder = Narrow(folder.c_str());
     t.elevated = elevated, t.wine = wine;
     ITaskService *service = nullptr;
     ITaskFolder *root = nullptr;
@@ -183,7 +181,7 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
         task->get_Enabled(&enabled);
         hr = task->get_Xml(&xml);
         t.enabled = enabled != VARIANT_FALSE;
-        t.xml = Utf8(xml);
+        t.xml = Narrow(xml);
         SysFreeString(xml);
     }
     if (SUCCEEDED(hr)) t.state = Task::Registered;
@@ -201,7 +199,7 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
 Running ReadRunning(const std::wstring &folder, bool elevated)
 {
     Running r;
-    r.folder = Utf8(folder.c_str());
+    r.folder = Narrow(folder.c_str());
     r.elevated = elevated;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return r;
@@ -260,11 +258,11 @@ LastTrigger ReadLog(const std::wstring &folder)
     if (log.empty()) {
         last.readable = false;
         last.where = "the launcher's log";
-        last.why = "no " + Utf8(logs[0].c_str()) + " nor " + Utf8(logs[1].c_str());
+        last.why = "no " + Narrow(logs[0].c_str()) + " nor " + Narrow(logs[1].c_str());
         last.how = "the launcher writes it once started: schtasks /Run /TN minute-trigger";
         return last;
     }
-    last.where = Utf8(log.c_str());
+    last.where = Narrow(log.c_str());
     const HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -291,19 +289,19 @@ LastTrigger ReadLog(const std::wstring &folder)
 std::string Sid(PSID sid, std::string *name)
 {
     wchar_t *text = nullptr;
-    std::string out = ConvertSidToStringSidW(sid, &text) ? Utf8(text) : "?";
+    std::string out = ConvertSidToStringSidW(sid, &text) ? Narrow(text) : "?";
     LocalFree(text);
     wchar_t account[256], domain[256];
     DWORD account_size = 256, domain_size = 256;
     SID_NAME_USE use;
-    if (LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) *name = Utf8(account);
+    if (LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) *name = Narrow(account);
     return out;
 }
 
 PathSecurity ReadSecurity(const std::wstring &path, bool root)
 {
     PathSecurity p;
-    p.path = Utf8(path.c_str());
+    p.path = Narrow(path.c_str());
     p.root = root;
     PSID owner = nullptr;
     PACL dacl = nullptr;
@@ -492,7 +490,7 @@ Findings CheckThisMachine()
 
     std::wstring bare = folder;
     bare.pop_back();
-    for (const Finding &f : JudgePermissions(ReadPermissions(folder), Utf8(bare.c_str()), wine)) out.push_back(f);
+    for (const Finding &f : JudgePermissions(ReadPermissions(folder), Narrow(bare.c_str()), wine)) out.push_back(f);
 
     ClockSync sync;
     ReadClockSync(&sync);
