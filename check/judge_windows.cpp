@@ -305,7 +305,7 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
             unread += (unread.empty() ? "" : ", ") + p.path;
             continue;
         }
-        std::string why, fix;
+        std::string why, fix, removals;
         const bool ours = Lower(p.path).rfind(Lower(folder), 0) == 0;
         if (!IsTrusted(p.owner_sid)) {
             why = "owned by " + Who(p.owner_name, p.owner_sid);
@@ -323,8 +323,13 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
                 if (mask & r.bit) rights += (rights.empty() ? "" : ", ") + std::string(r.name);
             if (rights.empty()) continue;
             why += std::string(why.empty() ? "" : "; ") + Who(a.name, a.sid) + " may " + rights;
-            if (!ours) fix += std::string(fix.empty() ? "" : " && ") + "icacls \"" + p.path + "\" /remove:g *" + a.sid;
+            // An inherited entry goes only once the folder keeps a copy of
+            // what it inherits (a folder made under C:\ inherits Modify for
+            // every signed-in user); the root inherits nothing.
+            if (!ours && !p.root && removals.empty()) removals = "icacls \"" + p.path + "\" /inheritance:d";
+            if (!ours) removals += std::string(removals.empty() ? "" : " && ") + "icacls \"" + p.path + "\" /remove:g *" + a.sid;
         }
+        if (!removals.empty()) fix += (fix.empty() ? "" : " && ") + removals;
         if (why.empty()) continue;
         // In the program's folder, the package's own lock mends it all.
         if (ours)

@@ -347,12 +347,20 @@ std::vector<PathSecurity> ReadPermissions(const std::wstring &folder)
 {
     std::vector<std::wstring> paths;
     AddChain(folder, &paths);
-    // Every file beside the program: whoever may change one, or add a DLL,
-    // runs code as whoever runs the program.
+    // Every program, DLL and batch file beside the program: whoever may
+    // change one runs code as whoever runs the program. Not the vendor's
+    // data, which INSTALL.txt lets users write in a subfolder or file of
+    // its own.
     WIN32_FIND_DATAW found;
     const HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) paths.push_back(folder + found.cFileName);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
+        const std::wstring name = Lower(found.cFileName);
+        const size_t dot = name.rfind(L'.');
+        const std::wstring type = dot == std::wstring::npos ? L"" : name.substr(dot);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (type == L".exe" || type == L".dll" || type == L".cmd" || type == L".bat"))
+            paths.push_back(folder + found.cFileName);
+    }
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
     AddChain(Wide(WaveformPath), &paths);
     std::vector<PathSecurity> out;

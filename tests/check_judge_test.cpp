@@ -191,7 +191,7 @@ TEST(CheckJudge, PermissionsFromTheRootDown)
     const Findings bad = JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K", false);
     ASSERT_EQ((std::vector<V>{V::Fail, V::Fail}), Verdicts(bad));
     EXPECT_EQ("permissions: C:\\Qmx: Authenticated Users may append/add subfolder", bad[0].line);
-    EXPECT_EQ("icacls \"C:\\Qmx\" /remove:g *S-1-5-11", bad[0].fix);
+    EXPECT_EQ("icacls \"C:\\Qmx\" /inheritance:d && icacls \"C:\\Qmx\" /remove:g *S-1-5-11", bad[0].fix);
     EXPECT_TRUE(Has(bad[1].line, "owned by lab")) << bad[1].line;
     EXPECT_TRUE(Has(bad[1].fix, "icacls \"C:\\Qmx\\AWG10K\" /inheritance:r /grant:r")) << bad[1].fix;
     folder.read = false;
