@@ -61,10 +61,10 @@ bool Element(const std::string &xml, const char *name, std::string *text, size_t
     }
     return false;
 }
-std::string ElementOr(const std::string &xml, const char *name, const char *otherwise)
+std::string ElementOr(const std::string &xml, const char *name, const char *otherwise, size_t from = 0)
 {
     std::string text;
-    return Element(xml, name, &text) ? text : otherwise;
+    return Element(xml, name, &text, from) ? text : otherwise;
 }
 
 std::string Recreate(const Task &task, const std::string &kind)
@@ -249,16 +249,18 @@ Findings JudgeTask(const Task &task)
         else
             out.push_back({Verdict::Ok, "task trigger: at " + kind + ", repeated every minute for good", ""});
     }
-    const std::string limit = ElementOr(x, "ExecutionTimeLimit", "PT72H");
-    const std::string multiple = ElementOr(x, "MultipleInstancesPolicy", "IgnoreNew");
-    const std::string battery = ElementOr(x, "StopIfGoingOnBatteries", "true");
+    // The task's own settings, not a trigger's time limit of the same name.
+    const size_t at = x.find("<Settings") == std::string::npos ? x.size() : x.find("<Settings");
+    const std::string limit = ElementOr(x, "ExecutionTimeLimit", "PT72H", at);
+    const std::string multiple = ElementOr(x, "MultipleInstancesPolicy", "IgnoreNew", at);
+    const std::string battery = ElementOr(x, "StopIfGoingOnBatteries", "true", at);
     Finding settings{Verdict::Ok, "task settings: time limit " + limit + ", " + multiple, ""};
     if (limit != "PT0S" && limit != "P0D")
         Add(&settings, Verdict::Fail, "the Task Scheduler ends the launcher after " + limit, Recreate(task, kind));
     if (multiple != "IgnoreNew")
         Add(&settings, Verdict::Fail, multiple + " in place of IgnoreNew: each minute's repetition disturbs the running launcher",
             Recreate(task, kind));
-    if (battery != "false" || ElementOr(x, "DisallowStartIfOnBatteries", "true") != "false")
+    if (battery != "false" || ElementOr(x, "DisallowStartIfOnBatteries", "true", at) != "false")
         Add(&settings, Verdict::Warn, "stopped or kept from starting on battery", Recreate(task, kind));
     if (settings.fix.find(" ; ") != std::string::npos) settings.fix = Recreate(task, kind);
     out.push_back(settings);
