@@ -84,6 +84,10 @@ struct WindowsVersion {
 // today: YYYYMMDD, UTC.
 Finding JudgeWindows(const WindowsVersion &windows, int today);
 
+// The program beside this check: every other item is judged for the
+// check's own folder, which is wrong anywhere else.
+Finding JudgeProgramBeside(const std::string &program, bool present);
+
 struct DeviceDll {
     std::string path;
     bool present = false;

@@ -135,6 +135,13 @@ Finding JudgeWindows(const WindowsVersion &w, int today)
     return f;
 }
 
+Finding JudgeProgramBeside(const std::string &program, bool present)
+{
+    if (present) return {Verdict::Ok, "program: " + program, ""};
+    return {Verdict::Fail, "program: no " + program + " beside this check, whose folder every line below is about",
+            "run the minute-trigger-check.exe that sits beside minute-trigger.exe"};
+}
+
 Finding JudgeDeviceDll(const DeviceDll &dll)
 {
     if (!dll.present)

@@ -486,6 +486,8 @@ Findings CheckThisMachine()
     GetSystemTime(&today);
     const WindowsVersion windows = ReadWindows();
     out.push_back(JudgeWindows(windows, today.wYear * 10000 + today.wMonth * 100 + today.wDay));
+    const std::wstring program = folder + L"minute-trigger.exe";
+    out.push_back(JudgeProgramBeside(Narrow(program.c_str()), GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES));
     out.push_back(JudgeDeviceDll(ReadDll(folder)));
     out.push_back(JudgeWaveform(ReadWaveform()));
 

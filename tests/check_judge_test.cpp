@@ -124,8 +124,9 @@ TEST(CheckJudge, WindowsEditionsAndTheirSupport)
     EXPECT_TRUE(Has(home.line, "Home")) << home.line;
 }
 
-TEST(CheckJudge, DeviceDllAndWaveform)
+TEST(CheckJudge, ProgramDeviceDllAndWaveform)
 {
+    EXPECT_EQ(V::Fail, JudgeProgramBeside("C:\\Users\\lab\\Downloads\\minute-trigger.exe", false).verdict);
     EXPECT_EQ(V::Fail, JudgeDeviceDll({"C:\\Qmx\\AWG10K\\AWG10K.dll", false, {}, 0x14c}).verdict);
     EXPECT_EQ(V::Fail, JudgeDeviceDll({"x", true, {'M', 'Z', 0, 0}, 0x14c}).verdict);
     EXPECT_EQ(V::Fail, JudgeWaveform({"C:\\w.zpr", false, 0}).verdict);

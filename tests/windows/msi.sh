@@ -146,8 +146,8 @@ counts() { echo "$(grep -c '^\[ok\]' "$1") ok, $(grep -cE '^\[(warn|FAIL)\]' "$1
 check "minute-trigger-check, installed: each line a verdict, a fix under each but [ok], the summary last; the exit status its lines call for" \
   same "0|$(grep -cvE '^\[ok\]|^    fix: |^minute-trigger-check: ' "$tmp/installed.txt")|minute-trigger-check: $(counts "$tmp/installed.txt")|$(called_for installed)" \
   "$(grep -cvE '^(\[(ok|warn|FAIL|unknown)\] |    fix: |minute-trigger-check: )' "$tmp/installed.txt")|$(grep -c '^    fix: ' "$tmp/installed.txt")|$(tail -n 1 "$tmp/installed.txt")|$report_rc"
-check "minute-trigger-check, installed without AWG10K.dll: the library [FAIL]; the task registered and enabled, its trigger and action [unknown] under Wine" \
-  same "[FAIL]|[ok]|[unknown]|[unknown]" "$(verdicts installed 'device library:' 'task:' 'task trigger:' 'task action:')"
+check "minute-trigger-check, installed without AWG10K.dll: the program beside it [ok], the library [FAIL]; the task registered and enabled, its trigger and action [unknown] under Wine" \
+  same "[ok]|[FAIL]|[ok]|[unknown]|[unknown]" "$(verdicts installed 'program:' 'device library:' 'task:' 'task trigger:' 'task action:')"
 cp "$msi_dll" "$msi_unix/"
 wine_run schtasks /Delete /TN minute-trigger /F || true
 report no-task
