@@ -95,6 +95,11 @@ ClockState JudgeClock(const ClockSync &sync)
     return ClockState::Unknown;
 }
 
+void DescribeClockSync(char *out, size_t size, const ClockSync &sync)
+{
+    FormatDetail(out, size, sync, JudgeClock(sync));
+}
+
 const char *NextClockLine(ClockWatch *watch, const ClockSync &sync, const std::tm *minute)
 {
     const ClockState now = JudgeClock(sync);

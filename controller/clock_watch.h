@@ -5,6 +5,7 @@
 #ifndef CLOCK_WATCH_H
 #define CLOCK_WATCH_H
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -27,6 +28,11 @@ struct ClockWatch {
 };
 
 ClockState JudgeClock(const ClockSync &sync);
+
+// What was read, in the words of the program's own lines ("reported maximum
+// error 12 ms", "Windows Time running, clock not being adjusted"), for
+// minute-trigger-check to say the same.
+void DescribeClockSync(char *out, size_t size, const ClockSync &sync);
 
 // The line (ending in "\n") that this reading calls for, or nullptr. At
 // start minute is nullptr; after that it is the UTC minute just triggered.

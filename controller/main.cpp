@@ -10,8 +10,7 @@
 #include "clock_watch.h"
 #include "platform.h"
 #include "trigger_warmth.h"
-
-static const char WaveformPath[] = "C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr";
+#include "waveform_path.h"
 
 int main()
 {

@@ -6,6 +6,7 @@
 #   (the convention of the simulated DLL only; the programs work with either)
 # BUILD_DIR names the build folder (default build-windows). Results:
 #   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-precise.exe,
+#                                        minute-trigger-check.exe,
 #                                        run-minute-trigger.cmd, minute-trigger-logon.xml,
 #                                        minute-trigger-boot.xml, INSTALL.txt, BUILD.txt
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
@@ -37,7 +38,7 @@ if [ -f "$dir/CMakeCache.txt" ]; then
 fi
 echo "build-windows: configuring $dir with cmake/mingw-i686.cmake $*"
 cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
-echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-precise.exe, $dir/simulator/AWG10K.dll" \
+echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-precise.exe, $dir/minute-trigger-check.exe, $dir/simulator/AWG10K.dll" \
      "and $dir/task-for-folder.dll (the installer's step that writes the task for its folder)"
 cmake --build "$dir" -j"$(nproc)" >/dev/null
 convention=$(sed -n 's/^AWG10K_CALLING_CONVENTION:STRING=//p' "$dir/CMakeCache.txt")
@@ -57,7 +58,7 @@ sign() {
 dist=$dir/dist
 rm -rf "$dist"
 mkdir -p "$dist/minute-trigger" "$dist/simulator"
-for program in minute-trigger minute-trigger-precise; do
+for program in minute-trigger minute-trigger-precise minute-trigger-check; do
   "$strip" -o "$dist/minute-trigger/$program.exe" "$dir/$program.exe"
   sign "$dist/minute-trigger/$program.exe"
 done

@@ -29,9 +29,16 @@ install() {
   out+=$err
 }
 check_installed() {
-  check "installs the program, $1, the unit and the manual page, nothing else" \
-    same "$(printf '%s\n' bin/minute-trigger "$1" lib/systemd/system/minute-trigger.service \
-              share/man/man8/minute-trigger.8 | sort)" "$(contents "$dest$prefix")"
+  check "installs the program, $1, the unit, minute-trigger-check and both manual pages, nothing else" \
+    same "$(printf '%s\n' bin/minute-trigger bin/minute-trigger-check "$1" lib/systemd/system/minute-trigger.service \
+              share/man/man8/minute-trigger.8 share/man/man8/minute-trigger-check.8 | sort)" "$(contents "$dest$prefix")"
+}
+# check_library_line VERDICT LIBRARY: the installed minute-trigger-check's
+# line on the library its program loads.
+check_library_line() {
+  run "$dest$prefix/bin/minute-trigger-check"
+  check "minute-trigger-check: the device library line is $1, naming $2" \
+    grep -qF "$1 device library: $program loads $(realpath "$2")" <<<"$out"
 }
 # check_runs WHAT [VAR=VALUE...] COMMAND...: with no device attached, the
 # program stops at its first call into the library, so it can only say
@@ -54,6 +61,7 @@ install simulator -DAWG10K_LIBRARY= -DAWG10K_INSTALL_SIMULATOR=ON
 check_installed "$libdir/minute-trigger/libAWG10K.so"
 check_linking "\$ORIGIN/../$libdir/minute-trigger" "$program"
 check_runs "the simulated library installed on purpose, in $libdir/minute-trigger/" "$program"
+check_library_line "[warn]" "$dest$prefix/$libdir/minute-trigger/libAWG10K.so"
 
 # The unit, as installed with the simulated library.
 unit=$dest$prefix/lib/systemd/system/minute-trigger.service
@@ -125,6 +133,7 @@ lib=$dest$prefix/$libdir/libAWG10K.so.3
 check_installed "$libdir/libAWG10K.so.3"
 check "a real library: $libdir/libAWG10K.so.3 is the library, not a link" test -f "$lib" -a ! -L "$lib"
 check_linking "\$ORIGIN/../$libdir" "$program"
+check_library_line "[ok]" "$lib"
 # The install brings the library alone: its companion, which a user makes
 # findable (the service's drop-in names the vendor's folder), comes from a
 # folder of its own, so the library can only be the installed one.

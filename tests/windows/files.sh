@@ -41,6 +41,10 @@ check_files() {
   done
   check "$arch: minute-trigger's clock is _ftime64 and _gmtime64, imports nothing Windows 7 lacks; minute-trigger-precise's is GetSystemTimePreciseAsFileTime" \
     same "minute-trigger: _ftime64 _gmtime64 ;minute-trigger-precise: _gmtime64 GetSystemTimePreciseAsFileTime;" "$clocks"
+  # The check names a missing AWG10K.dll, and runs under Wine, whose
+  # powrprof lacks PowerReadACValueIndex: it must import neither.
+  check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing" \
+    same "kernel32.dll" "$(imported_dlls "$programs/minute-trigger-check.exe" | tr ' ' '\n' | grep -E '^(awg10k|powrprof|kernel32)\.dll$' | paste -sd' ')"
   # The import library holds only the slots, so the link itself makes the
   # thin functions own the plain names; what it allows is a main that calls
   # through a slot (declared dllimport), in whatever convention it assumes.
@@ -64,8 +68,8 @@ check_shipped_files() {
   check "simulated DLLs: the stdcall one's trigger pops its own argument, the cdecl one's leaves that to the caller" \
     same "_AWG10K_Trigger@4|_AWG10K_Trigger" "$(pe_nm "${sim[stdcall]}/AWG10K.dll" | awk '$3 == "_AWG10K_Trigger@4" { print $3 }')|$(
       pe_nm "${sim[cdecl]}/AWG10K.dll" | awk '$3 ~ /^_AWG10K_Trigger(@|$)/ { print $3 }')"
-  check "the distribution: the two programs, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
-    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|0" \
+  check "the distribution: the two programs, the check, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
+    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|0" \
     "$(ls "$dist" | sort | paste -sd' ')|$(grep -cv $'\r$' "$dist/run-minute-trigger.cmd" || true)"
   local kind xml trigger launch
   for kind in logon boot; do

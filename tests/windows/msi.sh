@@ -21,7 +21,7 @@ msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 package() {
   local stage=$tmp/$1${2:+-$2}
   cp -r "$dist" "$stage"
-  cp "$from/minute-trigger.exe" "$from/minute-trigger-precise.exe" "$stage/"
+  cp "$from/minute-trigger.exe" "$from/minute-trigger-precise.exe" "$from/minute-trigger-check.exe" "$stage/"
   printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/BUILD.txt"
   scripts/package-msi.sh "$wixl_arch" "$1" "$stage" "$from/task-for-folder.dll" "$stage.msi" >&2
   echo "$stage.msi"
@@ -120,10 +120,41 @@ left_behind() {
 # --- installed silently into a folder with a blank --------------------------------
 msi install /i "$(winpath "$msi_first")" /qn "INSTALLDIR=$msi_folder"
 settle
-check "install into $msi_folder: succeeds; the two programs, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
-  same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
+check "install into $msi_folder: succeeds; the two programs, the check, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
+  same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
 check "install: both task files are the shipped ones naming $msi_folder\\run-minute-trigger.cmd in quotes, nothing else changed" names_only_folder
+
+# --- minute-trigger-check, as installed --------------------------------------------
+# report NAME: the installed check's report in $tmp/NAME.txt (CR dropped),
+# its exit status in report_rc. verdicts NAME SUBJECT...: the verdict of
+# each subject's first line, joined by |.
+report() {
+  report_rc=0
+  wine_run -o "$1" "$msi_folder\\minute-trigger-check.exe" || report_rc=$?
+  tr -d '\r' <"$tmp/$1.out" >"$tmp/$1.txt"
+}
+verdicts() {
+  local name=$1 subject
+  shift
+  for subject in "$@"; do grep -m1 "^\[[a-zA-Z]*\] $subject" "$tmp/$name.txt" | cut -d' ' -f1; done | paste -sd'|'
+}
+# The status its lines call for: 2 with a [FAIL], 1 with a [warn], else 0.
+called_for() { grep -q '^\[FAIL\]' "$tmp/$1.txt" && echo 2 || { grep -q '^\[warn\]' "$tmp/$1.txt" && echo 1 || echo 0; }; }
+report installed
+counts() { echo "$(grep -c '^\[ok\]' "$1") ok, $(grep -cE '^\[(warn|FAIL)\]' "$1") to fix, $(grep -c '^\[unknown\]' "$1") unknown"; }
+check "minute-trigger-check, installed: each line a verdict, a fix under each but [ok], the summary last; the exit status its lines call for" \
+  same "0|$(grep -cvE '^\[ok\]|^    fix: |^minute-trigger-check: ' "$tmp/installed.txt")|minute-trigger-check: $(counts "$tmp/installed.txt")|$(called_for installed)" \
+  "$(grep -cvE '^(\[(ok|warn|FAIL|unknown)\] |    fix: |minute-trigger-check: )' "$tmp/installed.txt")|$(grep -c '^    fix: ' "$tmp/installed.txt")|$(tail -n 1 "$tmp/installed.txt")|$report_rc"
+check "minute-trigger-check, installed without AWG10K.dll: the program beside it [ok], the library [FAIL]; the task registered and enabled, its trigger and action [unknown] under Wine" \
+  same "[ok]|[FAIL]|[ok]|[unknown]|[unknown]" "$(verdicts installed 'program:' 'device library:' 'task:' 'task trigger:' 'task action:')"
+cp "$msi_dll" "$msi_unix/"
+wine_run schtasks /Delete /TN minute-trigger /F || true
+report no-task
+check "minute-trigger-check, with the task deleted and the simulated AWG10K.dll beside it: the task [FAIL], the library [warn]; exit status 2" \
+  same "[FAIL]|[warn]|2" "$(verdicts no-task 'task:' 'device library:')|$report_rc"
+wine_run schtasks /Create /TN minute-trigger /XML "$msi_folder\\minute-trigger-logon.xml" /F || true
+rm "$msi_unix/AWG10K.dll"
 
 # --- a rebuild of the same version, with the boot task ------------------------------
 # Each build has a product code of its own: unless the upgrade row takes in its
@@ -139,6 +170,9 @@ check "a rebuild of $msi_version with TASK=boot: succeeds; one product, of that 
 # byte offset, and start the program again beside the task's new one.
 start_launcher
 before=$(runs)
+report running
+check "minute-trigger-check, while the launcher runs the program: running now [ok]" \
+  same "[ok]" "$(verdicts running 'running now:')"
 msi upgrade /i "$(winpath "$msi_second")" /qn
 check "upgrade to $msi_higher while the launcher ran the program from the folder: succeeds and ends both for good; one product, of that version, its files in the same folder, the remembered boot task still the one task" \
   same "1 1 0|0|0 running, 0 ends logged|$msi_higher|minute-trigger $msi_higher|minute-trigger:boot" \

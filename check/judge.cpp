@@ -1,0 +1,108 @@
+// The checks both systems share (the clock, the last trigger) and the report.
+#include "judge.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// A trigger line is written just after second 0, and the next is due a
+// minute later: older than this, a minute was missed, or the program stopped.
+constexpr int64_t TriggerLate = 75;
+
+std::string Ago(int64_t seconds)
+{
+    char text[48];
+    if (seconds < 120) snprintf(text, sizeof text, "%lld s ago", static_cast<long long>(seconds));
+    else if (seconds < 7200) snprintf(text, sizeof text, "%lld min ago", static_cast<long long>(seconds / 60));
+    else if (seconds < 172800) snprintf(text, sizeof text, "%lld h ago", static_cast<long long>(seconds / 3600));
+    else snprintf(text, sizeof text, "%lld days ago", static_cast<long long>(seconds / 86400));
+    return text;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date (Howard Hinnant's
+// days_from_civil): timegm is neither standard nor in Microsoft's C runtime.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+Finding JudgeClockLine(const ClockSync &sync, const std::string &keeper, const std::string &fix)
+{
+    char detail[128];
+    DescribeClockSync(detail, sizeof detail, sync);
+    const std::string by = keeper.empty() ? "" : ", kept by " + keeper;
+    const bool windows = sync.keeper == ClockSync::Windows;
+    switch (JudgeClock(sync)) {
+    case ClockState::Synchronised:
+        return {Verdict::Ok, std::string("clock: synchronised (") + detail + ")" + by, ""};
+    case ClockState::NotSynchronised:
+        return {Verdict::Fail,
+                std::string("clock: not synchronised (") + detail + ")" + by +
+                    "; triggers follow this PC's clock, which may be off UTC by seconds",
+                fix};
+    case ClockState::Unknown:
+        break;
+    }
+    return {Verdict::Unknown,
+            std::string("clock: synchronisation unknown (") + detail + ")" + by,
+            windows ? "w32tm /query /status shows the source and the last synchronisation"
+                    : "timedatectl shows whether the clock is synchronised"};
+}
+
+bool ParseTriggerLine(const std::string &line, int64_t *utc)
+{
+    const size_t at = line.rfind("Trigger: ");
+    if (at == std::string::npos) return false;
+    unsigned y, mo, d, h, mi, s;
+    char end;
+    // The fields' widths fixed, as the program prints them.
+    if (sscanf(line.c_str() + at, "Trigger: %4u%2u%2u %2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &end) < 6)
+        return false;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return false;
+    *utc = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
+    return true;
+}
+
+Finding JudgeLastTrigger(const LastTrigger &last, const std::string &fix)
+{
+    if (!last.readable)
+        return {Verdict::Unknown, "last trigger: " + last.where + " cannot be read (" + last.why + ")", last.how};
+    int64_t at = 0;
+    if (last.line.empty() || !ParseTriggerLine(last.line, &at))
+        return {Verdict::Fail, "last trigger: none in " + last.where, fix};
+    std::string stamp = last.line.substr(last.line.rfind("Trigger: ") + 9, 17);
+    const int64_t age = last.now - at;
+    if (age < -TriggerLate)
+        return {Verdict::Warn, "last trigger: " + stamp + " in " + last.where + ", ahead of this PC's clock now",
+                "the clock was stepped back since; the next trigger lines show whether it is right now"};
+    if (age > TriggerLate)
+        return {Verdict::Fail, "last trigger: " + stamp + " in " + last.where + ", " + Ago(age) + ": none since", fix};
+    return {Verdict::Ok, "last trigger: " + stamp + " in " + last.where + ", " + Ago(age < 0 ? 0 : age), ""};
+}
+
+int Report(const Findings &findings, std::FILE *out)
+{
+    static const char *const Marks[] = {"[ok]", "[warn]", "[FAIL]", "[unknown]"};
+    int ok = 0, to_fix = 0, unknown = 0, status = 0;
+    for (const Finding &f : findings) {
+        fprintf(out, "%s %s\n", Marks[static_cast<int>(f.verdict)], f.line.c_str());
+        if (f.verdict != Verdict::Ok) fprintf(out, "    fix: %s\n", f.fix.c_str());
+        switch (f.verdict) {
+        case Verdict::Ok: ++ok; break;
+        case Verdict::Warn: ++to_fix; if (status < 1) status = 1; break;
+        case Verdict::Fail: ++to_fix; status = 2; break;
+        case Verdict::Unknown: ++unknown; break;
+        }
+    }
+    fprintf(out, "minute-trigger-check: %d ok, %d to fix, %d unknown\n", ok, to_fix, unknown);
+    fflush(out);
+    return status;
+}
