@@ -1,7 +1,6 @@
 // What the trigger loop needs from the operating system, and nothing more.
-// Each platform supplies these in files of its own (Windows keeps its clock
-// in a file apart, so that two programs can differ in the clock alone); the
-// main function does not know which it was linked with.
+// Each platform supplies these in files of its own; the main function does
+// not know which it was linked with.
 #ifndef PLATFORM_H
 #define PLATFORM_H
 

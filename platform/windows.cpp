@@ -1,6 +1,6 @@
 // 32-bit Windows, with the Microsoft C runtime (msvcrt.dll, as MinGW-w64
-// links it) and winmm. The clock is in a file of its own (windows_clock.cpp,
-// or windows_precise_clock.cpp for minute-trigger-precise.exe).
+// links it) and winmm. The clock is in a file of its own (windows_clock.cpp),
+// as is what the program reads of its synchronisation.
 #include "platform.h"
 
 #include <cstdio>
@@ -104,9 +104,9 @@ void KeepLoopUndisturbed()
 }
 
 // The default timer resolution is about 15.6 ms; ask for 1 ms. The request is
-// kept for the life of the process. The loop never sleeps, but the default
-// clock (_ftime64) moves only once a tick, so a granted request brings the
-// trigger from up to 15.6 ms after the minute to up to about 1 ms.
+// kept for the life of the process. The loop never sleeps, but on Windows 7
+// its clock (_ftime64) moves only once a tick, so a granted request brings the
+// trigger from up to 15.6 ms after the minute to up to about 1 ms there.
 void RequestTimerResolution()
 {
     (void)timeBeginPeriod(1);

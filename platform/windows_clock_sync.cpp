@@ -1,7 +1,6 @@
 // Whether something keeps this PC's clock to UTC, from what Windows lets any
 // user read without w32tm: whether a time service is adjusting the clock's
-// rate now, and the state of the Windows Time service. Both programs share
-// this file.
+// rate now, and the state of the Windows Time service.
 #include "platform.h"
 
 #include <windows.h>

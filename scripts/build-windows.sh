@@ -3,10 +3,9 @@
 # lays out what is shipped. Installs the cross compiler first if missing.
 # Usage: scripts/build-windows.sh [CMAKE_OPTION...]
 #   e.g. scripts/build-windows.sh -DAWG10K_CALLING_CONVENTION=cdecl
-#   (the convention of the simulated DLL only; the programs work with either)
+#   (the convention of the simulated DLL only; the program works with either)
 # BUILD_DIR names the build folder (default build-windows). Results:
-#   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-precise.exe,
-#                                        minute-trigger-check.exe,
+#   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-check.exe,
 #                                        run-minute-trigger.cmd, minute-trigger-logon.xml,
 #                                        minute-trigger-boot.xml, INSTALL.txt, BUILD.txt
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
@@ -14,7 +13,7 @@
 #   $BUILD_DIR/dist/minute-trigger-VERSION-x86.msi
 #                                        the Windows Installer package of the first
 #                                        (packaging/windows/minute-trigger.wxs)
-# SIGN_PKCS12=FILE.pfx signs the two programs and the package with osslsigncode,
+# SIGN_PKCS12=FILE.pfx signs the program and the package with osslsigncode,
 # its password in the file SIGN_PASSWORD_FILE (none if unset), time-stamped by
 # the server SIGN_TIMESTAMP_URL if set. Without it nothing is signed.
 set -euo pipefail
@@ -38,7 +37,7 @@ if [ -f "$dir/CMakeCache.txt" ]; then
 fi
 echo "build-windows: configuring $dir with cmake/mingw-i686.cmake $*"
 cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
-echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-precise.exe, $dir/minute-trigger-check.exe, $dir/simulator/AWG10K.dll" \
+echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-check.exe, $dir/simulator/AWG10K.dll" \
      "and $dir/task-for-folder.dll (the installer's step that writes the task for its folder)"
 cmake --build "$dir" -j"$(nproc)" >/dev/null
 convention=$(sed -n 's/^AWG10K_CALLING_CONVENTION:STRING=//p' "$dir/CMakeCache.txt")
@@ -58,7 +57,7 @@ sign() {
 dist=$dir/dist
 rm -rf "$dist"
 mkdir -p "$dist/minute-trigger" "$dist/simulator"
-for program in minute-trigger minute-trigger-precise minute-trigger-check; do
+for program in minute-trigger minute-trigger-check; do
   "$strip" -o "$dist/minute-trigger/$program.exe" "$dir/$program.exe"
   sign "$dist/minute-trigger/$program.exe"
 done

@@ -1,15 +1,18 @@
 @echo off
 rem Runs minute-trigger.exe from this folder for good (or the program named
-rem as the first argument: a file name in this folder, such as
-rem minute-trigger-precise.exe, or a full path), at high priority, with its
-rem output appended to a log; whenever it ends, most often because the device
-rem was not yet powered or its USB not yet ready at logon, it is started
-rem again 10 s later. Closing the window stops it; started by a task, the
-rem task's next repetition starts it again (INSTALL.txt says how to stop it).
+rem as the first argument: a file name in this folder, or a full path), at
+rem high priority, with its output appended to a log; whenever it ends, most
+rem often because the device was not yet powered or its USB not yet ready at
+rem logon, it is started again 10 s later. Closing the window stops it;
+rem started by a task, the task's next repetition starts it again
+rem (INSTALL.txt says how to stop it).
 setlocal
 cd /d "%~dp0"
 set "PROGRAM=%~1"
 if "%PROGRAM%"=="" set "PROGRAM=minute-trigger.exe"
+rem 1.0.0's second program, which a task set up by hand may still name: an
+rem upgrade removes it, and minute-trigger.exe reads its clock now.
+if /i "%PROGRAM%"=="minute-trigger-precise.exe" set "PROGRAM=minute-trigger.exe"
 rem The log goes beside the program where it can be written. A folder a user
 rem may not write to (one under Program Files, say) would make cmd refuse the
 rem redirection and never start the program; the log then goes under

@@ -30,6 +30,8 @@ namespace {
 
 const wchar_t kDefaultFolder[] = L"C:\\Qmx\\AWG10K\\";
 const wchar_t* const kTasks[] = {L"minute-trigger-logon.xml", L"minute-trigger-boot.xml"};
+// 1.0.0 shipped minute-trigger-precise.exe too, which a task could run: an
+// upgrade from it must end that program, or its file stays in use.
 const wchar_t* const kPrograms[] = {L"minute-trigger.exe", L"minute-trigger-precise.exe"};
 // A task definition is a few kilobytes; the buffers are fixed, so that the
 // DLL needs no C++ runtime and keeps the package small.

@@ -8,39 +8,51 @@ cd "$(dirname "$0")/../.."
 source tests/windows/lib.sh
 windows_set_up files "$@"
 
-# check_files ARCH PROGRAM_DIR BUILD_DIR DLL_DIR...: the two programs in
+# Windows' entries the shipped program imports, each in Windows XP already.
+windows7="CloseHandle|CloseServiceHandle|CreateSemaphoreW|CreateToolhelp32Snapshot|DeleteCriticalSection|EnterCriticalSection|FreeLibrary|\
+GetConsoleMode|GetCurrentProcess|GetCurrentThreadId|GetLastError|GetModuleHandle(A|W|ExW)|GetProcAddress|GetStartupInfoA|GetStdHandle|\
+GetSystemTimeAdjustment|InitializeCriticalSection|IsDBCSLeadByteEx|LeaveCriticalSection|LoadLibraryA|Module32(First|Next)W|\
+MultiByteToWideChar|OpenSCManagerW|OpenServiceW|QueryServiceStatus|ReleaseSemaphore|SetConsoleCtrlHandler|SetConsoleMode|SetLastError|\
+SetThreadExecutionState|SetUnhandledExceptionFilter|Sleep|Tls(Alloc|Free|GetValue|SetValue)|VirtualProtect|VirtualQuery|\
+WaitForSingleObject|WideCharToMultiByte|timeBeginPeriod"
+
+# check_files ARCH PROGRAM_DIR BUILD_DIR DLL_DIR...: the program in
 # PROGRAM_DIR, the objects in BUILD_DIR, the simulated DLLs in each DLL_DIR.
 check_files() {
-  local arch=$1 programs=$2 build=$3 program exe dll p kind clocks=
+  local arch=$1 programs=$2 build=$3 exe dll p kind
   shift 3
   # C symbols bear a leading underscore on i686 and none on x86-64.
   case $arch in
     i686) p=_ kind='PE32 executable \(console\) Intel 80386' ;;
     x86_64) p='' kind='PE32\+ executable \(console\) x86-64' ;;
   esac
-  for program in minute-trigger minute-trigger-precise; do
-    exe=$programs/$program.exe
-    check "$arch $program: file says ${kind//\\/}" grep -qE "^$kind[ ,].*for MS Windows" <(file -b "$exe")
-    check "$arch $program: AWG10K.dll imported by ordinals 1 3 5 6 7, nothing by name" \
-      same "1 <none>,3 <none>,5 <none>,6 <none>,7 <none>" "$(imports AWG10K.dll "$exe" | sort -n | paste -sd,)"
-    # winmm is there only for the 1 ms timer (timeBeginPeriod).
-    check "$arch $program: needs only Windows' DLLs and AWG10K.dll, winmm for the 1 ms timer; printf from msvcrt, the C runtime's own rather than MinGW's" \
-      same "advapi32.dll awg10k.dll kernel32.dll msvcrt.dll winmm.dll |printf" \
-        "$(imported_dlls "$exe")|$(imports msvcrt.dll "$exe" | awk '$2 == "printf" { print $2 }')"
-    # Two look-ups in the platform code, so that the program loads where
-    # they are missing; the trace under Wine shows which.
-    check "$arch $program: its own code loads no library, and looks things up only in platform/windows.cpp and windows_clock_sync.cpp" \
-      same "platform/windows.cpp.obj platform/windows_clock_sync.cpp.obj|" \
-      "$(cd "$build/CMakeFiles" && for obj in $program.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
-           pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
-         pe_nm -u "$build"/CMakeFiles/$program.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
-    # Each program's clock, nothing of the other's: the default one must start
-    # on Windows 7, which lacks the precise clock and SetProcessInformation.
-    clocks+="$program: $(imports msvcrt.dll "$exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')"
-    clocks+=" $(imports KERNEL32.dll "$exe" | awk '$2 ~ /Precise|^SetProcessInformation$/ { print $2 }' | paste -sd' ');"
-  done
-  check "$arch: minute-trigger's clock is _ftime64 and _gmtime64, imports nothing Windows 7 lacks; minute-trigger-precise's is GetSystemTimePreciseAsFileTime" \
-    same "minute-trigger: _ftime64 _gmtime64 ;minute-trigger-precise: _gmtime64 GetSystemTimePreciseAsFileTime;" "$clocks"
+  exe=$programs/minute-trigger.exe
+  check "$arch minute-trigger: file says ${kind//\\/}" grep -qE "^$kind[ ,].*for MS Windows" <(file -b "$exe")
+  check "$arch minute-trigger: AWG10K.dll imported by ordinals 1 3 5 6 7, nothing by name" \
+    same "1 <none>,3 <none>,5 <none>,6 <none>,7 <none>" "$(imports AWG10K.dll "$exe" | sort -n | paste -sd,)"
+  # winmm is there only for the 1 ms timer (timeBeginPeriod).
+  check "$arch minute-trigger: needs only Windows' DLLs and AWG10K.dll, winmm for the 1 ms timer; printf from msvcrt, the C runtime's own rather than MinGW's" \
+    same "advapi32.dll awg10k.dll kernel32.dll msvcrt.dll winmm.dll |printf" \
+      "$(imported_dlls "$exe")|$(imports msvcrt.dll "$exe" | awk '$2 == "printf" { print $2 }')"
+  # Three look-ups in the platform code, so that the program loads where
+  # they are missing; the trace under Wine shows which.
+  check "$arch minute-trigger: its own code loads no library, and looks things up only in platform/windows.cpp, windows_clock.cpp and windows_clock_sync.cpp" \
+    same "platform/windows.cpp.obj platform/windows_clock.cpp.obj platform/windows_clock_sync.cpp.obj|" \
+    "$(cd "$build/CMakeFiles" && for obj in minute-trigger.dir/*/*.obj ../device/windows/CMakeFiles/awg10k.dir/*.obj trigger_warmth.dir/device/warming/*.obj; do
+         pe_nm -u "$obj" | grep -q GetProcAddress && echo "${obj#*/}"; done | paste -sd' ')|$(
+       pe_nm -u "$build"/CMakeFiles/minute-trigger.dir/*/*.obj "$build"/device/windows/CMakeFiles/awg10k.dir/*.obj "$build"/CMakeFiles/trigger_warmth.dir/device/warming/*.obj | grep LoadLibrary || true)"
+  check "$arch minute-trigger: the runtime's _ftime64 and _gmtime64 imported; the precise clock looked up, never imported" \
+    same "_ftime64 _gmtime64|" "$(imports msvcrt.dll "$exe" | awk '$2 ~ /^_(ftime|gmtime)64$/ { print $2 }' | sort | paste -sd' ')|$(
+      imports KERNEL32.dll "$exe" | awk '$2 ~ /Precise/ { print $2 }')"
+  # The shipped program must start on Windows 7: every entry it imports from
+  # Windows' own DLLs (the C runtime's aside) is one Windows XP already had,
+  # and its header asks for no later Windows than 7 (6.1).
+  if [ "$arch" = i686 ]; then
+    check "$arch minute-trigger: imports nothing Windows 7 lacks, and its header asks for Windows 7 or earlier" \
+      same "|6.1 or earlier" "$(pe_objdump -p "$exe" | awk '/DLL Name:/ { dll = tolower($3) } dll !~ /^(msvcrt|awg10k)\.dll$/ && /^\t[0-9a-f]+\t/ { print $3 }' |
+        grep -vxE "$windows7" | paste -sd' ')|$(pe_objdump -p "$exe" | awk '$1 ~ /^Major(OSystem|Subsystem)Version$/ { v = $2 }
+          $1 ~ /^Minor(OSystem|Subsystem)Version$/ && v * 100 + $2 > 601 { late = 1 } END { print late ? "later" : "6.1 or earlier" }')"
+  fi
   # The check names a missing AWG10K.dll, and runs under Wine, whose
   # powrprof lacks PowerReadACValueIndex: it must import neither.
   check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing" \
@@ -68,8 +80,8 @@ check_shipped_files() {
   check "simulated DLLs: the stdcall one's trigger pops its own argument, the cdecl one's leaves that to the caller" \
     same "_AWG10K_Trigger@4|_AWG10K_Trigger" "$(pe_nm "${sim[stdcall]}/AWG10K.dll" | awk '$3 == "_AWG10K_Trigger@4" { print $3 }')|$(
       pe_nm "${sim[cdecl]}/AWG10K.dll" | awk '$3 ~ /^_AWG10K_Trigger(@|$)/ { print $3 }')"
-  check "the distribution: the two programs, the check, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
-    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|0" \
+  check "the distribution: the program, the check, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
+    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|0" \
     "$(ls "$dist" | sort | paste -sd' ')|$(grep -cv $'\r$' "$dist/run-minute-trigger.cmd" || true)"
   local kind xml trigger launch
   for kind in logon boot; do

@@ -21,7 +21,7 @@ msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 package() {
   local stage=$tmp/$1${2:+-$2}
   cp -r "$dist" "$stage"
-  cp "$from/minute-trigger.exe" "$from/minute-trigger-precise.exe" "$from/minute-trigger-check.exe" "$stage/"
+  cp "$from/minute-trigger.exe" "$from/minute-trigger-check.exe" "$stage/"
   printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/BUILD.txt"
   scripts/package-msi.sh "$wixl_arch" "$1" "$stage" "$from/task-for-folder.dll" "$stage.msi" >&2
   echo "$stage.msi"
@@ -120,8 +120,8 @@ left_behind() {
 # --- installed silently into a folder with a blank --------------------------------
 msi install /i "$(winpath "$msi_first")" /qn "INSTALLDIR=$msi_folder"
 settle
-check "install into $msi_folder: succeeds; the two programs, the check, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
-  same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
+check "install into $msi_folder: succeeds; the program, the check, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
+  same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
 check "install: both task files are the shipped ones naming $msi_folder\\run-minute-trigger.cmd in quotes, nothing else changed" names_only_folder
 

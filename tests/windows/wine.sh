@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows programs under Wine, in the set lib.sh picks: the call helper
 # and the warming against each simulated DLL, a failed start, the launcher,
-# the console, and real starts on a faked clock.
+# the console, real starts on a faked clock, and the clock the loop reads.
 #   tests/windows/wine.sh [--arch i686|x86_64]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -17,7 +17,7 @@ wineserver -p  # stays up between the runs below; cleanup ends it
 # The relay trace: these calls, by the programs and start.exe, not Wine's.
 wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /f /d \
   "SetThreadExecutionState;SetProcessInformation;GetProcAddress;LoadLibraryA;LoadLibraryW;LoadLibraryExA;LoadLibraryExW;CreateProcessW"
-wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /t REG_SZ /f /d "minute-trigger.exe;minute-trigger-precise.exe;start.exe"
+wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayFromInclude /t REG_SZ /f /d "minute-trigger.exe;minute-trigger-tick-clock.exe;start.exe"
 
 path='C:\Qmx\ZPR\samples\lorvex_20Hz_60sec_length.zpr' count_ok="count devices=1 status=0" opened="open id=1 status=0"
 loaded="$count_ok|$opened|load id=1 path=$path status=0" first=${variants[0]}
@@ -41,12 +41,14 @@ check "the faked clock reaches programs under Wine: probe.exe reads ${seen:-noth
 
 # The launcher first: its device is missing (the simulated count fails on a
 # log it cannot open) until $gate exists, so it fails while the checks run.
+# Given 1.0.0's second program, as a task set up by hand may still do, it
+# must run minute-trigger.exe, which its log then names.
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
 cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "$launch_dir/"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
 WINEPREFIX=$launch_prefix wine_run -b -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
-  cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")"
+  cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")" minute-trigger-precise.exe
 launch_pid=$wine_pid
 # When, in ms, each failed start's line reached the launcher's log.
 failures=$tmp/launch-failures
@@ -108,7 +110,7 @@ check "launcher: starts the program at high priority, never realtime (creation f
   test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
 
 # --- real starts, two at a time, each for the faked minute -------------------
-declare -A pid=() in_time=()
+declare -A pid=() in_time=() reads=()
 # start NAME EXE DLL_DIR [OPTION...]: EXE on the faked clock, files $tmp/NAME.*
 start() {
   wine_run -b -d "$3" -o "$1" "${@:4}" AWG10K_SIM_LOG="$(winpath "$tmp/$1.sim")" "${faked[@]}" "$2"
@@ -199,7 +201,9 @@ check "console: while the loop runs, QuickEdit is off and the extended flags set
 
 # --- the launcher's device appears, and its program meets the minute ------------
 # After two failures the device appears: the launcher's next start, within
-# 11 s, meets the minute $lead s later, as the precise program started now.
+# 11 s, meets the minute $lead s later, as the tick-clock build started now:
+# the program built to look up an entry no Windows has, so that it reads
+# _ftime64, which no Windows nor Wine can be made to do with the shipped one.
 await_failures 2
 mapfile -t failure_times <"$failures"
 gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
@@ -207,15 +211,15 @@ echo "test-windows: launcher: each failed start this many ms after the one befor
 check "launcher: two or more failed starts before the device was there, each no sooner than 10 s after the end before" \
   same "yes|" "$([ ${#failure_times[@]} -ge 2 ] && echo yes)|$(awk '$1 < 9500' <<<"$gaps")"
 mkdir -p "$gate"
-echo "test-windows: the launcher's device is there; the precise program starts too"
-start precise "$programs/minute-trigger-precise.exe" "${sim[$first]}"
-wait_for_lines $((12 + lead + 15)) "$tmp/precise.out" "$launch_log"
+echo "test-windows: the launcher's device is there; the tick-clock build (the clock Windows 7 has) starts too"
+start tick "$build/minute-trigger-tick-clock.exe" "${sim[$first]}"
+wait_for_lines $((12 + lead + 15)) "$tmp/tick.out" "$launch_log"
 # Read before the launcher is ended, which could let it log one more end.
 cp "$launch_log" "$tmp/launch.snapshot" 2>/dev/null || true
-end_programs "${pid[precise]}"
+end_programs "${pid[tick]}"
 WINEPREFIX=$launch_prefix wineserver -k 2>/dev/null || true
 wait $launch_pid 2>/dev/null || true
-check_trigger "precise program" precise
+check_trigger "tick-clock build, on _ftime64" tick
 
 # The launcher's log: each failed start's message and end, then the banner,
 # the clock line and the trigger. Of its own lines, the times are cut.
@@ -228,9 +232,31 @@ sed -E 's/^.* (minute-trigger\.exe ended with exit code [0-9]+); starting it aga
 # Wine has no Windows Time service: the program must say its clock is
 # unchecked, and the line reach the log at once.
 clock="Clock: synchronisation unknown (no Windows Time service, clock not being adjusted); triggers follow this PC's clock, unchecked against UTC; see \"Keeping the clock on UTC\" in INSTALL.txt"$'\r\n'
-check "launcher: the log holds each failed start, then the banner, the clock line and the trigger line" \
+check "launcher, given 1.0.0's minute-trigger-precise.exe: the log holds each failed start of minute-trigger.exe, then the banner, the clock line and the trigger line" \
   bytes "${expected}${banner}${clock}${line}." "$tmp/launch.log"
 check "launcher: its program triggered the device at the minute" \
   same "$loaded|trigger id=1 status=0" "$(calls "$gate/sim.log")"
+
+# --- the clock the loop reads ----------------------------------------------------
+# Short runs of their own, traced at every read, which would make a timed
+# start late: each until 0.2 s after its banner. The simulated DLL stamps
+# each of its calls with one read of the precise clock, its own.
+echo "test-windows: which clock the loop reads, by Wine's relay trace"
+wine_run reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ /f /d "GetSystemTimePreciseAsFileTime;_ftime64"
+for run in minute-trigger tick-clock; do
+  exe=$programs/minute-trigger.exe
+  [ $run = minute-trigger ] || exe=$build/minute-trigger-tick-clock.exe
+  wine_run -b -d "${sim[$first]}" -o "clock-$run" AWG10K_SIM_LOG="$(winpath "$tmp/clock-$run.sim")" WINEDEBUG=+relay "$exe"
+  for ((i = 0; i < 300; i++)); do grep -q 'Triggering loop' "$tmp/clock-$run.out" && break; sleep 0.1; done
+  sleep 0.2
+  end_programs $wine_pid
+  # Reads of the precise clock and of _ftime64, the simulated DLL's taken away.
+  reads[$run]=$(for entry in GetSystemTimePreciseAsFileTime _ftime64; do grep -c "Call [A-Za-z0-9]*\.$entry(" "$tmp/clock-$run.err" || true; done |
+    paste -sd' ' | awk -v stamps="$(device_log "$tmp/clock-$run.sim" | wc -l)" '{ print $1 - stamps, $2 }')
+done
+check "the program: where Windows has the precise clock, the loop reads it, never _ftime64 (reads of each in 0.2 s: ${reads[minute-trigger]})" \
+  awk '{ exit !($1 >= 1000 && $2 == 0) }' <<<"${reads[minute-trigger]}"
+check "the tick-clock build: where Windows lacks the precise clock (7), the loop reads _ftime64, never the precise clock (reads of each: ${reads[tick-clock]})" \
+  awk '{ exit !($1 == 0 && $2 >= 1000) }' <<<"${reads[tick-clock]}"
 
 summary
