@@ -65,6 +65,11 @@ products() {
              END { if (name == "minute-trigger") print version }' "$WINEPREFIX/system.reg" | paste -sd' '
 }
 remembered() { grep -c '\\minute-trigger\]' "$WINEPREFIX/system.reg" || true; }
+# remembered_values: the folder and the task kept there, as Wine writes them.
+remembered_values() {
+  awk -F'"' '/^\[/ { on = /\\minute-trigger\]/ } on && $2 ~ /^(InstallDir|Task)$/ { print $4 }' "$WINEPREFIX/system.reg" |
+    sed 's/\\\\/\\/g' | paste -sd' '
+}
 text() { iconv -f UTF-16 -t UTF-8 "$1" 2>/dev/null | tr -d '\r'; }
 # names_only_folder: both task files in the folder are the shipped ones (the
 # launcher in quotes there) with the default folder made the installed one,
@@ -124,6 +129,22 @@ check "install into $msi_folder: succeeds; the two programs, the launcher, both 
   same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
 check "install: both task files are the shipped ones naming $msi_folder\\run-minute-trigger.cmd in quotes, nothing else changed" names_only_folder
+
+# --- repairs given a TASK and an INSTALLDIR of their own ------------------------------
+# A standard user may start a repair of a per-machine product on a PC without
+# the 2024-2025 repair updates: it must take neither from its command line.
+# The planted task runs as SYSTEM, in a folder every user may write.
+mkdir -p "$WINEPREFIX/drive_c/users/Public"
+cp "$dist/minute-trigger-boot.xml" "$WINEPREFIX/drive_c/users/Public/evil.xml"
+msi repair-task /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'TASK=..\..\..\..\users\Public\evil'
+settle
+check "a repair given TASK=..\\..\\..\\..\\users\\Public\\evil, a task file planted there: succeeds; the logon task still the one registered, the folder and task remembered unchanged" \
+  same "0|minute-trigger:logon|$msi_folder\\ logon" "$status|$(registered)|$(remembered_values)"
+msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere'
+settle
+check "a repair given INSTALLDIR=C:\\Elsewhere: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
+  same "0|nothing|$msi_folder\\ logon|7" \
+  "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | wc -l)"
 
 # --- a rebuild of the same version, with the boot task ------------------------------
 # Each build has a product code of its own: unless the upgrade row takes in its
