@@ -26,6 +26,8 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include "task_text.h"
+
 namespace {
 
 const wchar_t kDefaultFolder[] = L"C:\\Qmx\\AWG10K\\";
@@ -57,11 +59,6 @@ UINT Fail(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
   return ERROR_INSTALL_FAILURE;
 }
 
-bool StartsWith(const wchar_t* at, const wchar_t* prefix) {
-  while (*prefix && *at == *prefix) ++at, ++prefix;
-  return *prefix == 0;
-}
-
 // The folder handed to the step, ending in a backslash; false if none (a
 // folder of any length the buffer holds: its size is the buffer's, less the
 // one character a backslash may add).
@@ -79,34 +76,24 @@ bool WriteForFolder(MSIHANDLE install, const wchar_t* name) {
   lstrcatW(path, name);
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot read ", path), false;
+  // A file longer than the buffer would be read in part and written back
+  // cut short, with no error: refused whole instead.
+  LARGE_INTEGER size;
   DWORD bytes = 0;
-  const bool read = ReadFile(file, text, sizeof text - sizeof(wchar_t), &bytes, nullptr);
+  const bool read = GetFileSizeEx(file, &size) && size.QuadPart <= LONGLONG{sizeof text - sizeof(wchar_t)} &&
+                    ReadFile(file, text, static_cast<DWORD>(size.QuadPart), &bytes, nullptr) && bytes == size.QuadPart;
   CloseHandle(file);
   if (!read || bytes % 2 != 0 || bytes < 2 || text[0] != 0xfeff)
     return Fail(install, L"not UTF-16 with a byte order mark, or too long: ", path), false;
   text[bytes / 2] = 0;
 
-  const int escaped_length = lstrlenW(escaped);
-  const int default_length = lstrlenW(kDefaultFolder);
-  DWORD n = 0;
-  int replaced = 0;
-  bool names_folder = false;
-  for (const wchar_t* at = text; *at;) {
-    if (n + escaped_length >= 2 * kMaxChars) return Fail(install, L"too long once written: ", path), false;
-    names_folder = names_folder || StartsWith(at, escaped);
-    if (StartsWith(at, kDefaultFolder)) {
-      lstrcpyW(out + n, escaped);
-      n += escaped_length;
-      at += default_length;
-      ++replaced;
-    } else {
-      out[n++] = *at++;
-    }
-  }
+  const task_text::Rewritten r = task_text::Rewrite(text, kDefaultFolder, escaped, out, sizeof out / sizeof out[0]);
+  if (r.length < 0) return Fail(install, L"too long once written: ", path), false;
   // Written for this folder before (a repair, say): nothing to do. One that
   // names neither would be registered naming some other folder.
-  if (replaced == 0 && names_folder) return true;
-  if (replaced == 0) return Fail(install, L"names no C:\\Qmx\\AWG10K\\ to replace: ", path), false;
+  if (r.replaced == 0 && r.names_to) return true;
+  if (r.replaced == 0) return Fail(install, L"names no C:\\Qmx\\AWG10K\\ to replace: ", path), false;
+  const DWORD n = static_cast<DWORD>(r.length);
 
   file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot write ", path), false;
@@ -248,18 +235,7 @@ void EndMarked(MSIHANDLE install, bool launchers) {
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE install) {
   if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");
-  // The folder lands in XML text, where an ampersand must be escaped; no
-  // other character a folder's name may hold needs it.
-  DWORD n = 0;
-  for (const wchar_t* c = folder; *c; ++c) {
-    if (*c == L'&') {
-      lstrcpyW(escaped + n, L"&amp;");
-      n += 5;
-    } else {
-      escaped[n++] = *c;
-    }
-  }
-  escaped[n] = 0;
+  task_text::EscapeForXml(folder, escaped);
   for (const wchar_t* task : kTasks)
     if (!WriteForFolder(install, task)) return ERROR_INSTALL_FAILURE;
   return ERROR_SUCCESS;

@@ -14,15 +14,17 @@ hold_cpu_lock test-windows-msi
 msi_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 
-# package VERSION [NAME]: the package (scripts/package-msi.sh) of the shipped
-# files with $from's programs and custom step, its path printed; each build
-# has a product code of its own. BUILD.txt names VERSION and NAME, so that an
-# upgrade shows in the installed folder.
+# package VERSION [NAME [CHANGE]]: the package (scripts/package-msi.sh) of the
+# shipped files with $from's programs and custom step, its path printed; each
+# build has a product code of its own. BUILD.txt names VERSION and NAME, so
+# that an upgrade shows in the installed folder; CHANGE, a command, is run on
+# the staged files' folder.
 package() {
   local stage=$tmp/$1${2:+-$2}
   cp -r "$dist" "$stage"
   cp "$from/minute-trigger.exe" "$from/minute-trigger-precise.exe" "$stage/"
   printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/BUILD.txt"
+  [ -z "${3:-}" ] || $3 "$stage"
   scripts/package-msi.sh "$wixl_arch" "$1" "$stage" "$from/task-for-folder.dll" "$stage.msi" >&2
   echo "$stage.msi"
 }
@@ -31,6 +33,15 @@ wixl_arch=x64 from=$win64 msi_dll=${sim[x86_64]}/AWG10K.dll msi_first=$PWD/$win/
 [ "$arch" = i686 ] || msi_first=$(package "$msi_version")
 msi_rebuilt=$(package "$msi_version" rebuilt)
 msi_second=$(package "$msi_higher")
+# long_task DIR: the logon task padded past 128 KiB, which the custom step
+# once read in part and wrote back cut short, with no error.
+long_task() {
+  local xml=$1/minute-trigger-logon.xml
+  iconv -f UTF-16 -t UTF-8 "$xml" | sed "s|</Task>|<!-- $(head -c 70000 /dev/zero | tr '\0' x) --></Task>|" |
+    iconv -f UTF-8 -t UTF-16 >"$xml.long"
+  mv "$xml.long" "$xml"
+}
+msi_long=$(package "$msi_version" long long_task)
 echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher over it: ${msi_first#"$PWD"/}, ${msi_rebuilt#"$PWD"/} and ${msi_second#"$PWD"/}"
 
 # The order of the package's own steps among Windows Installer's: a deferred
@@ -193,4 +204,11 @@ check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message
   same "failed|TASK must be logon (the default), boot or none.|LaunchConditions" \
   "$([ "$status" -eq 0 ] || echo failed)|$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
      grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$tmp/bogus.log" | tail -n 1 | sed 's/.*: //')"
+# --- a task file too long for the custom step -------------------------------------
+msi long /i "$(winpath "$msi_long")" /qn 'INSTALLDIR=C:\Lab\Long'
+settle
+check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing installed" \
+  same "failed|too long|" \
+  "$([ "$status" -eq 0 ] || echo failed)|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
+     ls "$WINEPREFIX/drive_c/Lab/Long" 2>/dev/null | paste -sd' ')"
 summary
