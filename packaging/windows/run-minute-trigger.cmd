@@ -34,8 +34,9 @@ rem The program's messages end without a line break: one first.
 >> "%LOG%" echo.
 >> "%LOG%" echo %DATE% %TIME% %PROGRAM% ended with exit code %STATUS%; starting it again in 10 s
 rem ping waits about a second between its 11 echoes; timeout would need a
-rem console, which a task started with no one logged on does not have.
-ping -n 11 127.0.0.1 > nul
+rem console, which a task started with no one logged on does not have. By
+rem its full path: cmd looks for a bare name in the current folder first.
+"%SystemRoot%\System32\ping.exe" -n 11 127.0.0.1 > nul
 goto run
 
 rem Whether the log can be appended to, without writing anything into it:

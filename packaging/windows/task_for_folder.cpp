@@ -26,6 +26,7 @@
 #include <msi.h>
 #include <msiquery.h>
 
+#include "install_step.h"
 #include "task_text.h"
 
 namespace {
@@ -41,23 +42,6 @@ wchar_t escaped[MAX_PATH * 10];
 wchar_t path[MAX_PATH * 3];
 wchar_t text[kMaxChars];
 wchar_t out[2 * kMaxChars];
-wchar_t line[4 * MAX_PATH];
-
-// One line in the installer's log (msiexec /l*v): WHAT, then PATH.
-void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
-  lstrcpynW(line, L"task-for-folder: ", MAX_PATH);
-  lstrcatW(line, what);
-  lstrcatW(line, path);
-  MSIHANDLE record = MsiCreateRecord(0);
-  MsiRecordSetStringW(record, 0, line);
-  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
-  MsiCloseHandle(record);
-}
-
-UINT Fail(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
-  Log(install, what, path);
-  return ERROR_INSTALL_FAILURE;
-}
 
 // The folder handed to the step, ending in a backslash; false if none (a
 // folder of any length the buffer holds: its size is the buffer's, less the
@@ -232,6 +216,22 @@ void EndMarked(MSIHANDLE install, bool launchers) {
 }
 
 }  // namespace
+
+void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
+  static wchar_t line[4 * MAX_PATH];
+  lstrcpynW(line, L"task-for-folder: ", MAX_PATH);
+  lstrcatW(line, what);
+  lstrcatW(line, path);
+  MSIHANDLE record = MsiCreateRecord(0);
+  MsiRecordSetStringW(record, 0, line);
+  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+  MsiCloseHandle(record);
+}
+
+UINT Fail(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
+  Log(install, what, path);
+  return ERROR_INSTALL_FAILURE;
+}
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE install) {
   if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");

@@ -49,10 +49,10 @@ echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher 
 # ends the programs after the older version is removed comes too late; the
 # older version removed before InstallInitialize is outside the transaction,
 # and a failed upgrade then leaves neither.
-check "package: its steps in order: the remembered folder and task before CostFinalize, the tools' paths before InstallInitialize, the task and the folder's programs ended (and their rollback) then the older version removed within the transaction, the folder locked and the tasks written and registered after InstallFiles" \
-  same "RememberedFolder RememberedTask DefaultTask CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetIcacls SetEndFolderProgramsData SetWriteTasksData InstallInitialize DisableTask EndTask EndFolderPrograms RestartTask RestoreTask DeleteTask InstallExecute RemoveExistingProducts RemoveFiles InstallFiles OwnFolder LockFolder WriteTasks CreateTask RunTask InstallFinalize" \
+check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the trees locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after" \
+  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
   "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
-     awk '$2 ~ /^(CostFinalize|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files))$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
+     awk '$2 ~ /^(Cost(Initialize|Finalize)|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files)|WriteEveryFile)$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
 
 new_prefix "$tmp/msi-prefix" "for the package, fresh,"
 
@@ -75,6 +75,7 @@ products() {
              listed && $2 == "DisplayVersion" { version = $4 }
              END { if (name == "minute-trigger") print version }' "$WINEPREFIX/system.reg" | paste -sd' '
 }
+task_enabled() { xmllint --xpath "string(//*[local-name()='Settings']/*[local-name()='Enabled'])" "$tasks_dir/minute-trigger" 2>/dev/null; }
 remembered() { grep -c '\\minute-trigger\]' "$WINEPREFIX/system.reg" || true; }
 # remembered_values: the folder and the task kept there, as Wine writes them.
 remembered_values() {
@@ -82,6 +83,9 @@ remembered_values() {
     sed 's/\\\\/\\/g' | paste -sd' '
 }
 text() { iconv -f UTF-16 -t UTF-8 "$1" 2>/dev/null | tr -d '\r'; }
+# steps_said NAME TEXT: what the custom steps logged in msiexec NAME's log
+# holding TEXT, one line after another.
+steps_said() { tr -d '\000\r' <"$tmp/$1.log" | sed -n "s/.*task-for-folder: \(.*$2.*\)/\1/p" | paste -sd' '; }
 # names_only_folder: both task files in the folder are the shipped ones (the
 # launcher in quotes there) with the default folder made the installed one,
 # and nothing else changed.
@@ -139,6 +143,8 @@ settle
 check "install into $msi_folder: succeeds; the two programs, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
   same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-logon.xml minute-trigger-precise.exe minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
+check "install: the trees locked before any file was written: C:\\Lab (the folder's top) and C:\\Qmx (the waveform's), each created locked" \
+  same "created, locked: C:\\Qmx\\ created, locked: C:\\Lab\\" "$(steps_said install 'locked')"
 check "install: both task files are the shipped ones naming $msi_folder\\run-minute-trigger.cmd in quotes, nothing else changed" names_only_folder
 
 # --- repairs given a TASK and an INSTALLDIR of their own ------------------------------
@@ -147,10 +153,13 @@ check "install: both task files are the shipped ones naming $msi_folder\\run-min
 # The planted task runs as SYSTEM, in a folder every user may write.
 mkdir -p "$WINEPREFIX/drive_c/users/Public"
 cp "$dist/minute-trigger-boot.xml" "$WINEPREFIX/drive_c/users/Public/evil.xml"
+# The task disabled first, as a technician would: a repair must not enable it.
+# Wine's schtasks cannot disable one; Wine reads it from the file it keeps.
+sed -i 's|<Enabled>true</Enabled>|<Enabled>false</Enabled>|' "$tasks_dir/minute-trigger"
 msi repair-task /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'TASK=..\..\..\..\users\Public\evil'
 settle
-check "a repair given TASK=..\\..\\..\\..\\users\\Public\\evil, a task file planted there: succeeds; the logon task still the one registered, the folder and task remembered unchanged" \
-  same "0|minute-trigger:logon|$msi_folder\\ logon" "$status|$(registered)|$(remembered_values)"
+check "a repair given TASK=..\\..\\..\\..\\users\\Public\\evil, a task file planted there: succeeds; the logon task still the one registered, and still disabled; the folder and task remembered unchanged" \
+  same "0|minute-trigger:logon|false|$msi_folder\\ logon" "$status|$(registered)|$(task_enabled)|$(remembered_values)"
 msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere'
 settle
 check "a repair given INSTALLDIR=C:\\Elsewhere: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
@@ -207,8 +216,38 @@ check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message
 # --- a task file too long for the custom step -------------------------------------
 msi long /i "$(winpath "$msi_long")" /qn 'INSTALLDIR=C:\Lab\Long'
 settle
-check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing installed" \
-  same "failed|too long|" \
+# Wine removes the folder it made itself; C:\Qmx, empty here, goes by the step.
+check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing: the folder gone, and C:\\Qmx, empty, removed by the rollback step" \
+  same "failed|too long|gone|removed, empty: C:\\Qmx" \
   "$([ "$status" -eq 0 ] || echo failed)|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
-     ls "$WINEPREFIX/drive_c/Lab/Long" 2>/dev/null | paste -sd' ')"
+     [ -e "$WINEPREFIX/drive_c/Lab/Long" ] || echo gone)|$(steps_said long 'removed, empty')"
+# --- planted files, and folders whose path cannot be locked -----------------------
+# A winmm.dll beside the program would be loaded before Windows' own; a
+# planted launcher moved aside, so that the package's own is written afresh.
+planted=$WINEPREFIX/drive_c/Lab/Planted
+mkdir -p "$planted"
+cp "$msi_dll" "$planted/winmm.dll"
+echo 'echo planted' >"$planted/run-minute-trigger.cmd"
+msi planted /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
+settle
+planted_status=$status
+# Wine's rollback deletes the planted launcher too, Windows' would not.
+rm "$planted/winmm.dll"
+echo 'echo planted' >"$planted/run-minute-trigger.cmd"
+msi planted-again /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
+settle
+check "a winmm.dll in the folder: the install fails, saying so; without it, a planted launcher is moved aside and the package's own written, nothing else left" \
+  same "failed|a winmm.dll|0|moved aside, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same|7" \
+  "$([ "$planted_status" -eq 0 ] || echo failed)|$(steps_said planted winmm | grep -o 'a winmm.dll')|$status|$(steps_said planted-again 'moved aside')|$(
+     cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)|$(ls "$planted" | wc -l)"
+msi planted-removed /x "$(winpath "$msi_first")" /qn
+settle
+# Where the path from the root cannot be locked: the users' folders (and
+# Windows', ProgramData); under Program Files, only the folder below it is.
+msi users /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\users\Public\AWG'
+settle
+check "INSTALLDIR in the users' folders: refused, saying so, nothing written there" \
+  same "failed|the folder lies where its path cannot be locked|" \
+  "$([ "$status" -eq 0 ] || echo failed)|$(steps_said users 'cannot be locked' | grep -o 'the folder .* cannot be locked')|$(
+     ls "$WINEPREFIX/drive_c/users/Public/AWG" 2>/dev/null | paste -sd' ')"
 summary

@@ -36,6 +36,9 @@ faked=(LD_PRELOAD="$faketime" FAKETIME="@$(date -d @$((boundary - lead)) '+%Y-%m
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
 cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "$launch_dir/"
+# cmd looks for a bare command in the current folder first: the launcher's
+# pause must never run this one.
+printf '@echo ran>"%%~dp0ping-ran"\r\n' >"$launch_dir/ping.cmd"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
 WINEPREFIX=$launch_prefix wine_run -b -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
   cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")"
@@ -196,8 +199,8 @@ await_failures 2
 mapfile -t failure_times <"$failures"
 gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
 echo "test-windows: launcher: each failed start this many ms after the one before:" $gaps
-check "launcher: two or more failed starts before the device was there, each no sooner than 10 s after the end before" \
-  same "yes|" "$([ ${#failure_times[@]} -ge 2 ] && echo yes)|$(awk '$1 < 9500' <<<"$gaps")"
+check "launcher: two or more failed starts before the device was there, each no sooner than 10 s after the end before; a ping.cmd in its folder never ran" \
+  same "yes||" "$([ ${#failure_times[@]} -ge 2 ] && echo yes)|$(awk '$1 < 9500' <<<"$gaps")|$(ls "$launch_dir/ping-ran" 2>/dev/null)"
 mkdir -p "$gate"
 echo "test-windows: the launcher's device is there; the precise program starts too"
 start precise "$programs/minute-trigger-precise.exe" "${sim[$first]}"
