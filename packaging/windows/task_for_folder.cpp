@@ -22,6 +22,7 @@
 #define _WIN32_WINNT 0x0600  // QueryFullProcessImageNameW
 #include <windows.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 #include <wbemidl.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -93,6 +94,7 @@ struct Process {
   DWORD id, parent;
   bool cmd, ours, end;
   ULONGLONG created;
+  bool line_known, names_launcher;  // a cmd.exe's command line read, and whether it names ours
 };
 constexpr int kMaxProcesses = 4096;
 Process processes[kMaxProcesses];
@@ -116,6 +118,33 @@ bool RunsOurProgram(HANDLE process) {
   return false;
 }
 
+// Whether TEXT holds PART, in any case.
+bool Contains(const wchar_t* text, const wchar_t* part) {
+  const int length = lstrlenW(part);
+  for (int left = lstrlenW(text) - length; left >= 0; --left, ++text)
+    if (CompareStringOrdinal(text, length, part, length, TRUE) == CSTR_EQUAL) return true;
+  return false;
+}
+
+// A cmd.exe's command line from ntdll's ProcessCommandLineInformation
+// (Windows 8.1 and later; earlier ones, and Wine's, may refuse it).
+wchar_t launcher[MAX_PATH * 3];
+alignas(8) BYTE command_line[8192];
+using QueryProcess = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG kProcessCommandLineInformation = 60;
+void ReadCommandLine(HANDLE process, Process& p) {
+  static const auto query = reinterpret_cast<QueryProcess>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  ULONG size = 0;
+  if (query == nullptr || query(process, kProcessCommandLineInformation, command_line, sizeof command_line - 2, &size) < 0)
+    return;
+  auto* line = reinterpret_cast<UNICODE_STRING*>(command_line);
+  if (line->Buffer == nullptr || line->Length >= sizeof command_line - sizeof(UNICODE_STRING) - 2) return;
+  line->Buffer[line->Length / 2] = 0;
+  p.line_known = true;
+  p.names_launcher = Contains(line->Buffer, launcher);
+}
+
 void Snapshot() {
   process_count = 0;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -126,11 +155,12 @@ void Snapshot() {
        more = Process32NextW(snapshot, &entry)) {
     Process& p = processes[process_count++];
     p = Process{entry.th32ProcessID, entry.th32ParentProcessID, lstrcmpiW(entry.szExeFile, L"cmd.exe") == 0,
-                false, false, 0};
+                false, false, 0, false, false};
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, p.id);
     if (process == nullptr) continue;
     p.created = Created(process);
     p.ours = RunsOurProgram(process);
+    if (p.cmd) ReadCommandLine(process, p);
     CloseHandle(process);
   }
   CloseHandle(snapshot);
@@ -142,22 +172,9 @@ Process* Find(DWORD id) {
   return nullptr;
 }
 
-// Whether TEXT holds PART, in any case.
-bool Contains(const wchar_t* text, const wchar_t* part) {
-  const int length = lstrlenW(part);
-  for (int left = lstrlenW(text) - length; left >= 0; --left, ++text)
-    if (CompareStringOrdinal(text, length, part, length, TRUE) == CSTR_EQUAL) return true;
-  return false;
-}
-
-// Marks each cmd.exe whose command line names the folder's launcher: one
-// in its 10 s pause has no program of ours below it. The Task Scheduler's
-// and Explorer's command lines name the launcher by its full path. Windows'
-// own WMI tells any process's command line; where it cannot, the launchers
-// found by their programs are all there is.
-void MarkLaunchersByCommandLine() {
-  lstrcpyW(path, folder);
-  lstrcatW(path, L"run-minute-trigger.cmd");
+// The command lines ntdll would not give, from WMI's Win32_Process (Windows
+// before 8.1). Wine's WMI gives no other process's.
+void ReadCommandLinesFromWmi() {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IWbemLocator* locator = nullptr;
   IWbemServices* services = nullptr;
@@ -179,11 +196,12 @@ void MarkLaunchersByCommandLine() {
       VARIANT line, id;
       VariantInit(&line);
       VariantInit(&id);
+      Process* p = nullptr;
       if (SUCCEEDED(row->Get(L"CommandLine", 0, &line, nullptr, nullptr)) && line.vt == VT_BSTR &&
-          Contains(line.bstrVal, path) && SUCCEEDED(row->Get(L"ProcessId", 0, &id, nullptr, nullptr)) &&
-          id.vt == VT_I4) {
-        Process* launcher = Find(static_cast<DWORD>(id.lVal));
-        if (launcher != nullptr && launcher->cmd) launcher->end = true;
+          SUCCEEDED(row->Get(L"ProcessId", 0, &id, nullptr, nullptr)) && id.vt == VT_I4 &&
+          (p = Find(static_cast<DWORD>(id.lVal))) != nullptr && p->cmd && !p->line_known) {
+        p->line_known = true;
+        p->names_launcher = Contains(line.bstrVal, launcher);
       }
       VariantClear(&line);
       VariantClear(&id);
@@ -215,6 +233,39 @@ void EndMarked(MSIHANDLE install, bool launchers) {
   }
 }
 
+// Marks what of the folder runs: its programs, and its launchers. A cmd.exe
+// is a launcher when its command line names the folder's launcher (the Task
+// Scheduler's and Explorer's starts name it by its full path), one in its
+// 10 s pause included; a technician's prompt above a program is not. Where
+// no command line can be read (Wine), the cmd.exe a program was started by
+// is: its parent on Windows, its grandparent under Wine, whose cmd starts it
+// through start.exe; a parent must be older than its child, as ids are
+// reused. True if anything is marked.
+bool MarkFolder() {
+  Snapshot();
+  bool unread = false, any = false;
+  for (int i = 0; i < process_count; ++i) unread = unread || (processes[i].cmd && !processes[i].line_known);
+  if (unread) ReadCommandLinesFromWmi();
+  for (int i = 0; i < process_count; ++i) {
+    Process& p = processes[i];
+    if (p.cmd && p.line_known) p.end = p.names_launcher;
+    if (!p.ours) continue;
+    p.end = true;
+    const Process* child = &p;
+    for (int up = 0; up < 2; ++up) {
+      Process* parent = Find(child->parent);
+      if (parent == nullptr || parent->created == 0 || parent->created > child->created) break;
+      if (parent->cmd) {
+        parent->end = parent->end || !parent->line_known;
+        break;
+      }
+      child = parent;
+    }
+  }
+  for (int i = 0; i < process_count; ++i) any = any || processes[i].end;
+  return any;
+}
+
 }  // namespace
 
 void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
@@ -243,27 +294,14 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE in
 
 extern "C" __declspec(dllexport) UINT __stdcall EndFolderPrograms(MSIHANDLE install) {
   if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");
-  Snapshot();
-  // A program's launcher is the cmd.exe it was started by: its parent on
-  // Windows, its grandparent under Wine, whose cmd starts it through
-  // start.exe. A parent must be older than its child: a process id is reused.
-  for (int i = 0; i < process_count; ++i) {
-    if (!processes[i].ours) continue;
-    processes[i].end = true;
-    const Process* child = &processes[i];
-    for (int up = 0; up < 2; ++up) {
-      Process* parent = Find(child->parent);
-      if (parent == nullptr || parent->created == 0 || parent->created > child->created) break;
-      if (parent->cmd) {
-        parent->end = true;
-        break;
-      }
-      child = parent;
-    }
+  lstrcpyW(launcher, folder);
+  lstrcatW(launcher, L"run-minute-trigger.cmd");
+  // The launchers first, or one would start its program again; then a new
+  // snapshot, since a launcher in its pause may have started one meanwhile,
+  // until nothing of the folder runs (a bound, should something not end).
+  for (int round = 0; round < 10 && MarkFolder(); ++round) {
+    EndMarked(install, true);
+    EndMarked(install, false);
   }
-  MarkLaunchersByCommandLine();
-  // The launchers first, or one would start its program again.
-  EndMarked(install, true);
-  EndMarked(install, false);
   return ERROR_SUCCESS;
 }
