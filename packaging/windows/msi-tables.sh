@@ -9,8 +9,10 @@
 #     installing beside it as a second product (each build has a new product
 #     code; wixl ignores AllowSameVersionUpgrades): the version's bound made
 #     inclusive (msidbUpgradeAttributesVersionMaxInclusive);
-#   - RestoreTask and RestartTask made rollback steps (in-script, rollback,
-#     no impersonation, return ignored), which wixl types wrongly.
+#   - RestoreTask, RestartTask and UnlockFolders made rollback steps
+#     (in-script, rollback, no impersonation, return ignored), RunTask a
+#     commit step, run only once the install can no longer fail: wixl types
+#     them wrongly.
 # Usage: packaging/windows/msi-tables.sh PACKAGE.msi
 set -euo pipefail
 msi=$1
@@ -18,10 +20,15 @@ table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
 
 secure=$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
 secure=$(tr ';' '\n' <<<"$secure;INSTALLDIR;TASK;REMEMBEREDDIR;REMEMBEREDTASK" | grep . | sort -u | paste -sd';')
-# 50 (a program named by a property) + 0x40 + 0x100 + 0x400 + 0x800
-rollback=$((50 + 0x40 + 0x100 + 0x400 + 0x800))
+# 50 (a program named by a property) or 1 (a DLL's entry), + 0x40 (return
+# ignored) + 0x400 (in-script) + 0x800 (no impersonation), + 0x100 rollback
+# or 0x200 commit.
+rollback=$((50 + 0x40 + 0x100 + 0x400 + 0x800)) commit=$((50 + 0x40 + 0x200 + 0x400 + 0x800))
+rollback_dll=$((1 + 0x40 + 0x100 + 0x400 + 0x800))
 msibuild "$msi" -q "UPDATE Property SET Value = '$secure' WHERE Property = 'SecureCustomProperties'"
 msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback WHERE Action = 'RestoreTask' OR Action = 'RestartTask'"
+msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback_dll WHERE Action = 'UnlockFolders'"
+msibuild "$msi" -q "UPDATE CustomAction SET Type = $commit WHERE Action = 'RunTask'"
 # Attributes is part of the Upgrade table's key, which no UPDATE changes: the
 # table is imported again, changed.
 idt=$(mktemp -d)
@@ -31,6 +38,8 @@ rm -r "$idt"
 
 [ "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')" = "$secure" ] &&
   [ "$(table Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 }')" = 513 ] &&
-  [ "$(table CustomAction | awk -F'\t' '$1 ~ /^(RestoreTask|RestartTask)$/ { print $2 }' | sort -u)" = $rollback ] ||
+  [ "$(table CustomAction | awk -F'\t' '$1 ~ /^(RestoreTask|RestartTask)$/ { print $2 }' | sort -u)" = $rollback ] &&
+  [ "$(table CustomAction | awk -F'\t' '$1 == "UnlockFolders" { print $2 }')" = $rollback_dll ] &&
+  [ "$(table CustomAction | awk -F'\t' '$1 == "RunTask" { print $2 }')" = $commit ] ||
   { echo "msi-tables: $msi was not changed as it should be" >&2; exit 1; }
-echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask and RestartTask roll back"
+echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask, RestartTask and UnlockFolders roll back, RunTask commits"

@@ -13,15 +13,18 @@ if "%PROGRAM%"=="" set "PROGRAM=minute-trigger.exe"
 rem 1.0.0's second program, which a task set up by hand may still name: an
 rem upgrade removes it, and minute-trigger.exe reads its clock now.
 if /i "%PROGRAM%"=="minute-trigger-precise.exe" set "PROGRAM=minute-trigger.exe"
-rem The log goes beside the program where it can be written. A folder a user
-rem may not write to (one under Program Files, say) would make cmd refuse the
-rem redirection and never start the program; the log then goes under
-rem ProgramData, and failing that, nowhere: the triggers matter more.
+rem The log goes beside the program where it can be written: there, for the
+rem boot task, as SYSTEM, in a folder no user may add to. A folder a user may
+rem not write to (the locked one, for the logon task, or one under Program
+rem Files) would make cmd refuse the redirection and never start the
+rem program; the log then goes into the user's own profile (each user has
+rem their own, and no other user can make or hold anything there), and
+rem failing that, nowhere: the triggers matter more.
 set "LOG=%~dp0minute-trigger.log"
 call :writable
 if not errorlevel 1 goto logging
-set "LOG=%ProgramData%\minute-trigger\minute-trigger.log"
-if not exist "%ProgramData%\minute-trigger\" mkdir "%ProgramData%\minute-trigger"
+set "LOG=%LOCALAPPDATA%\minute-trigger\minute-trigger.log"
+if not exist "%LOCALAPPDATA%\minute-trigger\" mkdir "%LOCALAPPDATA%\minute-trigger"
 call :writable
 if not errorlevel 1 goto logging
 set "LOG=nul"
@@ -31,15 +34,27 @@ echo run-minute-trigger: running %PROGRAM% for good, its output appended to %LOG
 rem High priority, as the Task Scheduler would otherwise run it below normal,
 rem where any ordinary load takes its core; never realtime, which would starve
 rem Windows' own threads. /B keeps it in this window, /WAIT gives its exit code.
-start "" /B /WAIT /HIGH "%PROGRAM%" >> "%LOG%" 2>&1
+rem Users may read the log, so one may hold it open without sharing: cmd
+rem then refuses the redirection and runs nothing of the call, and the
+rem program is started without a log this time rather than not at all.
+set "STARTED="
+call :start >> "%LOG%" 2>&1
+if not defined STARTED start "" /B /WAIT /HIGH "%PROGRAM%" > nul 2>&1
 set "STATUS=%ERRORLEVEL%"
 rem The program's messages end without a line break: one first.
 >> "%LOG%" echo.
 >> "%LOG%" echo %DATE% %TIME% %PROGRAM% ended with exit code %STATUS%; starting it again in 10 s
 rem ping waits about a second between its 11 echoes; timeout would need a
-rem console, which a task started with no one logged on does not have.
-ping -n 11 127.0.0.1 > nul
+rem console, which a task started with no one logged on does not have. By
+rem its full path: cmd looks for a bare name in the current folder first.
+"%SystemRoot%\System32\ping.exe" -n 11 127.0.0.1 > nul
 goto run
+
+rem The program, its exit code the call's.
+:start
+set "STARTED=1"
+start "" /B /WAIT /HIGH "%PROGRAM%"
+exit /b %ERRORLEVEL%
 
 rem Whether the log can be appended to, without writing anything into it:
 rem a refused redirection sets the error level, and a log that is a folder,

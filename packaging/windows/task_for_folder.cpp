@@ -22,9 +22,13 @@
 #define _WIN32_WINNT 0x0600  // QueryFullProcessImageNameW
 #include <windows.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 #include <wbemidl.h>
 #include <msi.h>
 #include <msiquery.h>
+
+#include "install_step.h"
+#include "task_text.h"
 
 namespace {
 
@@ -41,28 +45,6 @@ wchar_t escaped[MAX_PATH * 10];
 wchar_t path[MAX_PATH * 3];
 wchar_t text[kMaxChars];
 wchar_t out[2 * kMaxChars];
-wchar_t line[4 * MAX_PATH];
-
-// One line in the installer's log (msiexec /l*v): WHAT, then PATH.
-void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
-  lstrcpynW(line, L"task-for-folder: ", MAX_PATH);
-  lstrcatW(line, what);
-  lstrcatW(line, path);
-  MSIHANDLE record = MsiCreateRecord(0);
-  MsiRecordSetStringW(record, 0, line);
-  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
-  MsiCloseHandle(record);
-}
-
-UINT Fail(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
-  Log(install, what, path);
-  return ERROR_INSTALL_FAILURE;
-}
-
-bool StartsWith(const wchar_t* at, const wchar_t* prefix) {
-  while (*prefix && *at == *prefix) ++at, ++prefix;
-  return *prefix == 0;
-}
 
 // The folder handed to the step, ending in a backslash; false if none (a
 // folder of any length the buffer holds: its size is the buffer's, less the
@@ -81,34 +63,24 @@ bool WriteForFolder(MSIHANDLE install, const wchar_t* name) {
   lstrcatW(path, name);
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot read ", path), false;
+  // A file longer than the buffer would be read in part and written back
+  // cut short, with no error: refused whole instead.
+  LARGE_INTEGER size;
   DWORD bytes = 0;
-  const bool read = ReadFile(file, text, sizeof text - sizeof(wchar_t), &bytes, nullptr);
+  const bool read = GetFileSizeEx(file, &size) && size.QuadPart <= LONGLONG{sizeof text - sizeof(wchar_t)} &&
+                    ReadFile(file, text, static_cast<DWORD>(size.QuadPart), &bytes, nullptr) && bytes == size.QuadPart;
   CloseHandle(file);
   if (!read || bytes % 2 != 0 || bytes < 2 || text[0] != 0xfeff)
     return Fail(install, L"not UTF-16 with a byte order mark, or too long: ", path), false;
   text[bytes / 2] = 0;
 
-  const int escaped_length = lstrlenW(escaped);
-  const int default_length = lstrlenW(kDefaultFolder);
-  DWORD n = 0;
-  int replaced = 0;
-  bool names_folder = false;
-  for (const wchar_t* at = text; *at;) {
-    if (n + escaped_length >= 2 * kMaxChars) return Fail(install, L"too long once written: ", path), false;
-    names_folder = names_folder || StartsWith(at, escaped);
-    if (StartsWith(at, kDefaultFolder)) {
-      lstrcpyW(out + n, escaped);
-      n += escaped_length;
-      at += default_length;
-      ++replaced;
-    } else {
-      out[n++] = *at++;
-    }
-  }
+  const task_text::Rewritten r = task_text::Rewrite(text, kDefaultFolder, escaped, out, sizeof out / sizeof out[0]);
+  if (r.length < 0) return Fail(install, L"too long once written: ", path), false;
   // Written for this folder before (a repair, say): nothing to do. One that
   // names neither would be registered naming some other folder.
-  if (replaced == 0 && names_folder) return true;
-  if (replaced == 0) return Fail(install, L"names no C:\\Qmx\\AWG10K\\ to replace: ", path), false;
+  if (r.replaced == 0 && r.names_to) return true;
+  if (r.replaced == 0) return Fail(install, L"names no C:\\Qmx\\AWG10K\\ to replace: ", path), false;
+  const DWORD n = static_cast<DWORD>(r.length);
 
   file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(install, L"cannot write ", path), false;
@@ -124,6 +96,7 @@ struct Process {
   DWORD id, parent;
   bool cmd, ours, end;
   ULONGLONG created;
+  bool line_known, names_launcher;  // a cmd.exe's command line read, and whether it names ours
 };
 constexpr int kMaxProcesses = 4096;
 Process processes[kMaxProcesses];
@@ -147,6 +120,33 @@ bool RunsOurProgram(HANDLE process) {
   return false;
 }
 
+// Whether TEXT holds PART, in any case.
+bool Contains(const wchar_t* text, const wchar_t* part) {
+  const int length = lstrlenW(part);
+  for (int left = lstrlenW(text) - length; left >= 0; --left, ++text)
+    if (CompareStringOrdinal(text, length, part, length, TRUE) == CSTR_EQUAL) return true;
+  return false;
+}
+
+// A cmd.exe's command line from ntdll's ProcessCommandLineInformation
+// (Windows 8.1 and later; earlier ones, and Wine's, may refuse it).
+wchar_t launcher[MAX_PATH * 3];
+alignas(8) BYTE command_line[8192];
+using QueryProcess = LONG(WINAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+constexpr ULONG kProcessCommandLineInformation = 60;
+void ReadCommandLine(HANDLE process, Process& p) {
+  static const auto query = reinterpret_cast<QueryProcess>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess")));
+  ULONG size = 0;
+  if (query == nullptr || query(process, kProcessCommandLineInformation, command_line, sizeof command_line - 2, &size) < 0)
+    return;
+  auto* line = reinterpret_cast<UNICODE_STRING*>(command_line);
+  if (line->Buffer == nullptr || line->Length >= sizeof command_line - sizeof(UNICODE_STRING) - 2) return;
+  line->Buffer[line->Length / 2] = 0;
+  p.line_known = true;
+  p.names_launcher = Contains(line->Buffer, launcher);
+}
+
 void Snapshot() {
   process_count = 0;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -157,11 +157,12 @@ void Snapshot() {
        more = Process32NextW(snapshot, &entry)) {
     Process& p = processes[process_count++];
     p = Process{entry.th32ProcessID, entry.th32ParentProcessID, lstrcmpiW(entry.szExeFile, L"cmd.exe") == 0,
-                false, false, 0};
+                false, false, 0, false, false};
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, p.id);
     if (process == nullptr) continue;
     p.created = Created(process);
     p.ours = RunsOurProgram(process);
+    if (p.cmd) ReadCommandLine(process, p);
     CloseHandle(process);
   }
   CloseHandle(snapshot);
@@ -173,22 +174,9 @@ Process* Find(DWORD id) {
   return nullptr;
 }
 
-// Whether TEXT holds PART, in any case.
-bool Contains(const wchar_t* text, const wchar_t* part) {
-  const int length = lstrlenW(part);
-  for (int left = lstrlenW(text) - length; left >= 0; --left, ++text)
-    if (CompareStringOrdinal(text, length, part, length, TRUE) == CSTR_EQUAL) return true;
-  return false;
-}
-
-// Marks each cmd.exe whose command line names the folder's launcher: one
-// in its 10 s pause has no program of ours below it. The Task Scheduler's
-// and Explorer's command lines name the launcher by its full path. Windows'
-// own WMI tells any process's command line; where it cannot, the launchers
-// found by their programs are all there is.
-void MarkLaunchersByCommandLine() {
-  lstrcpyW(path, folder);
-  lstrcatW(path, L"run-minute-trigger.cmd");
+// The command lines ntdll would not give, from WMI's Win32_Process (Windows
+// before 8.1). Wine's WMI gives no other process's.
+void ReadCommandLinesFromWmi() {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IWbemLocator* locator = nullptr;
   IWbemServices* services = nullptr;
@@ -210,11 +198,12 @@ void MarkLaunchersByCommandLine() {
       VARIANT line, id;
       VariantInit(&line);
       VariantInit(&id);
+      Process* p = nullptr;
       if (SUCCEEDED(row->Get(L"CommandLine", 0, &line, nullptr, nullptr)) && line.vt == VT_BSTR &&
-          Contains(line.bstrVal, path) && SUCCEEDED(row->Get(L"ProcessId", 0, &id, nullptr, nullptr)) &&
-          id.vt == VT_I4) {
-        Process* launcher = Find(static_cast<DWORD>(id.lVal));
-        if (launcher != nullptr && launcher->cmd) launcher->end = true;
+          SUCCEEDED(row->Get(L"ProcessId", 0, &id, nullptr, nullptr)) && id.vt == VT_I4 &&
+          (p = Find(static_cast<DWORD>(id.lVal))) != nullptr && p->cmd && !p->line_known) {
+        p->line_known = true;
+        p->names_launcher = Contains(line.bstrVal, launcher);
       }
       VariantClear(&line);
       VariantClear(&id);
@@ -246,22 +235,60 @@ void EndMarked(MSIHANDLE install, bool launchers) {
   }
 }
 
+// Marks what of the folder runs: its programs, and its launchers. A cmd.exe
+// is a launcher when its command line names the folder's launcher (the Task
+// Scheduler's and Explorer's starts name it by its full path), one in its
+// 10 s pause included; a technician's prompt above a program is not. Where
+// no command line can be read (Wine), the cmd.exe a program was started by
+// is: its parent on Windows, its grandparent under Wine, whose cmd starts it
+// through start.exe; a parent must be older than its child, as ids are
+// reused. True if anything is marked.
+bool MarkFolder() {
+  Snapshot();
+  bool unread = false, any = false;
+  for (int i = 0; i < process_count; ++i) unread = unread || (processes[i].cmd && !processes[i].line_known);
+  if (unread) ReadCommandLinesFromWmi();
+  for (int i = 0; i < process_count; ++i) {
+    Process& p = processes[i];
+    if (p.cmd && p.line_known) p.end = p.names_launcher;
+    if (!p.ours) continue;
+    p.end = true;
+    const Process* child = &p;
+    for (int up = 0; up < 2; ++up) {
+      Process* parent = Find(child->parent);
+      if (parent == nullptr || parent->created == 0 || parent->created > child->created) break;
+      if (parent->cmd) {
+        parent->end = parent->end || !parent->line_known;
+        break;
+      }
+      child = parent;
+    }
+  }
+  for (int i = 0; i < process_count; ++i) any = any || processes[i].end;
+  return any;
+}
+
 }  // namespace
+
+void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
+  static wchar_t line[4 * MAX_PATH];
+  lstrcpynW(line, L"task-for-folder: ", MAX_PATH);
+  lstrcatW(line, what);
+  lstrcatW(line, path);
+  MSIHANDLE record = MsiCreateRecord(0);
+  MsiRecordSetStringW(record, 0, line);
+  MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
+  MsiCloseHandle(record);
+}
+
+UINT Fail(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
+  Log(install, what, path);
+  return ERROR_INSTALL_FAILURE;
+}
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE install) {
   if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");
-  // The folder lands in XML text, where an ampersand must be escaped; no
-  // other character a folder's name may hold needs it.
-  DWORD n = 0;
-  for (const wchar_t* c = folder; *c; ++c) {
-    if (*c == L'&') {
-      lstrcpyW(escaped + n, L"&amp;");
-      n += 5;
-    } else {
-      escaped[n++] = *c;
-    }
-  }
-  escaped[n] = 0;
+  task_text::EscapeForXml(folder, escaped);
   for (const wchar_t* task : kTasks)
     if (!WriteForFolder(install, task)) return ERROR_INSTALL_FAILURE;
   return ERROR_SUCCESS;
@@ -269,27 +296,14 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE in
 
 extern "C" __declspec(dllexport) UINT __stdcall EndFolderPrograms(MSIHANDLE install) {
   if (!FolderFromData(install)) return Fail(install, L"no CustomActionData", L"");
-  Snapshot();
-  // A program's launcher is the cmd.exe it was started by: its parent on
-  // Windows, its grandparent under Wine, whose cmd starts it through
-  // start.exe. A parent must be older than its child: a process id is reused.
-  for (int i = 0; i < process_count; ++i) {
-    if (!processes[i].ours) continue;
-    processes[i].end = true;
-    const Process* child = &processes[i];
-    for (int up = 0; up < 2; ++up) {
-      Process* parent = Find(child->parent);
-      if (parent == nullptr || parent->created == 0 || parent->created > child->created) break;
-      if (parent->cmd) {
-        parent->end = true;
-        break;
-      }
-      child = parent;
-    }
+  lstrcpyW(launcher, folder);
+  lstrcatW(launcher, L"run-minute-trigger.cmd");
+  // The launchers first, or one would start its program again; then a new
+  // snapshot, since a launcher in its pause may have started one meanwhile,
+  // until nothing of the folder runs (a bound, should something not end).
+  for (int round = 0; round < 10 && MarkFolder(); ++round) {
+    EndMarked(install, true);
+    EndMarked(install, false);
   }
-  MarkLaunchersByCommandLine();
-  // The launchers first, or one would start its program again.
-  EndMarked(install, true);
-  EndMarked(install, false);
   return ERROR_SUCCESS;
 }

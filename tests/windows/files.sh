@@ -147,10 +147,14 @@ check_package() {
     "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { gsub(";", "\n", $2); print $2 }' |
        grep -xE 'INSTALLDIR|TASK|REMEMBERED(DIR|TASK)' | sort | paste -sd' ')|$(
        table Property | awk -F'\t' '$1 == "MSIRESTARTMANAGERCONTROL" { print $2 }')"
-  # Rollback (0x100) in the script (0x400): run only if the install fails.
-  check "package: RestoreTask and RestartTask are rollback steps, the other steps not" \
-    same "RestartTask RestoreTask" \
-    "$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x500)); then echo "$name"; fi; done | sort | paste -sd' ')"
+  # Rollback (0x100) in the script (0x400): run only if the install fails;
+  # commit (0x200): only once it can no longer fail, so that a later failure
+  # never rolls back under a running program.
+  check "package: RestoreTask, RestartTask and UnlockFolders are rollback steps, RunTask the one commit step" \
+    same "rollback: RestartTask RestoreTask UnlockFolders|commit: RunTask" \
+    "$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x500)); then echo "$name"; fi; done | sort | paste -sd' ' |
+       sed 's/^/rollback: /')|$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x600)); then echo "$name"; fi; done |
+       sort | paste -sd' ' | sed 's/^/commit: /')"
 }
 
 # The faked clock reaches 32-bit Wine's programs only through the preload

@@ -14,15 +14,17 @@ hold_cpu_lock test-windows-msi
 msi_version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")
 msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 
-# package VERSION [NAME]: the package (scripts/package-msi.sh) of the shipped
-# files with $from's programs and custom step, its path printed; each build
-# has a product code of its own. BUILD.txt names VERSION and NAME, so that an
-# upgrade shows in the installed folder.
+# package VERSION [NAME [CHANGE]]: the package (scripts/package-msi.sh) of the
+# shipped files with $from's programs and custom step, its path printed; each
+# build has a product code of its own. BUILD.txt names VERSION and NAME, so
+# that an upgrade shows in the installed folder; CHANGE, a command, is run on
+# the staged files' folder.
 package() {
   local stage=$tmp/$1${2:+-$2}
   cp -r "$dist" "$stage"
   cp "$from/minute-trigger.exe" "$from/minute-trigger-check.exe" "$stage/"
   printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/BUILD.txt"
+  [ -z "${3:-}" ] || $3 "$stage"
   scripts/package-msi.sh "$wixl_arch" "$1" "$stage" "$from/task-for-folder.dll" "$stage.msi" >&2
   echo "$stage.msi"
 }
@@ -31,6 +33,15 @@ wixl_arch=x64 from=$win64 msi_dll=${sim[x86_64]}/AWG10K.dll msi_first=$PWD/$win/
 [ "$arch" = i686 ] || msi_first=$(package "$msi_version")
 msi_rebuilt=$(package "$msi_version" rebuilt)
 msi_second=$(package "$msi_higher")
+# long_task DIR: the logon task padded past 128 KiB, which the custom step
+# once read in part and wrote back cut short, with no error.
+long_task() {
+  local xml=$1/minute-trigger-logon.xml
+  iconv -f UTF-16 -t UTF-8 "$xml" | sed "s|</Task>|<!-- $(head -c 70000 /dev/zero | tr '\0' x) --></Task>|" |
+    iconv -f UTF-8 -t UTF-16 >"$xml.long"
+  mv "$xml.long" "$xml"
+}
+msi_long=$(package "$msi_version" long long_task)
 echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher over it: ${msi_first#"$PWD"/}, ${msi_rebuilt#"$PWD"/} and ${msi_second#"$PWD"/}"
 
 # The order of the package's own steps among Windows Installer's: a deferred
@@ -38,10 +49,10 @@ echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher 
 # ends the programs after the older version is removed comes too late; the
 # older version removed before InstallInitialize is outside the transaction,
 # and a failed upgrade then leaves neither.
-check "package: its steps in order: the remembered folder and task before CostFinalize, the tools' paths before InstallInitialize, the task and the folder's programs ended (and their rollback) then the older version removed within the transaction, the folder locked and the tasks written and registered after InstallFiles" \
-  same "RememberedFolder RememberedTask DefaultTask CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetIcacls SetEndFolderProgramsData SetWriteTasksData InstallInitialize DisableTask EndTask EndFolderPrograms RestartTask RestoreTask DeleteTask InstallExecute RemoveExistingProducts RemoveFiles InstallFiles OwnFolder LockFolder WriteTasks CreateTask RunTask InstallFinalize" \
+check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the trees locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after" \
+  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
   "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
-     awk '$2 ~ /^(CostFinalize|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files))$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
+     awk '$2 ~ /^(Cost(Initialize|Finalize)|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files)|WriteEveryFile)$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
 
 new_prefix "$tmp/msi-prefix" "for the package, fresh,"
 
@@ -64,8 +75,17 @@ products() {
              listed && $2 == "DisplayVersion" { version = $4 }
              END { if (name == "minute-trigger") print version }' "$WINEPREFIX/system.reg" | paste -sd' '
 }
+task_enabled() { xmllint --xpath "string(//*[local-name()='Settings']/*[local-name()='Enabled'])" "$tasks_dir/minute-trigger" 2>/dev/null; }
 remembered() { grep -c '\\minute-trigger\]' "$WINEPREFIX/system.reg" || true; }
+# remembered_values: the folder and the task kept there, as Wine writes them.
+remembered_values() {
+  awk -F'"' '/^\[/ { on = /\\minute-trigger\]/ } on && $2 ~ /^(InstallDir|Task)$/ { print $4 }' "$WINEPREFIX/system.reg" |
+    sed 's/\\\\/\\/g' | paste -sd' '
+}
 text() { iconv -f UTF-16 -t UTF-8 "$1" 2>/dev/null | tr -d '\r'; }
+# steps_said NAME TEXT: what the custom steps logged in msiexec NAME's log
+# holding TEXT, one line after another.
+steps_said() { tr -d '\000\r' <"$tmp/$1.log" | sed -n "s/.*task-for-folder: \(.*$2.*\)/\1/p" | paste -sd' '; }
 # names_only_folder: both task files in the folder are the shipped ones (the
 # launcher in quotes there) with the default folder made the installed one,
 # and nothing else changed.
@@ -123,6 +143,8 @@ settle
 check "install into $msi_folder: succeeds; the program, the check, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
   same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
+check "install: the trees locked before any file was written: C:\\Lab (the folder's top) and C:\\Qmx (the waveform's), each created locked" \
+  same "created, locked: C:\\Qmx\\ created, locked: C:\\Lab\\" "$(steps_said install 'locked')"
 check "install: both task files are the shipped ones naming $msi_folder\\run-minute-trigger.cmd in quotes, nothing else changed" names_only_folder
 
 # --- minute-trigger-check, as installed --------------------------------------------
@@ -155,6 +177,24 @@ check "minute-trigger-check, with the task deleted and the simulated AWG10K.dll 
   same "[FAIL]|[warn]|2" "$(verdicts no-task 'task:' 'device library:')|$report_rc"
 wine_run schtasks /Create /TN minute-trigger /XML "$msi_folder\\minute-trigger-logon.xml" /F || true
 rm "$msi_unix/AWG10K.dll"
+# --- repairs given a TASK and an INSTALLDIR of their own ------------------------------
+# A standard user may start a repair of a per-machine product on a PC without
+# the 2024-2025 repair updates: it must take neither from its command line.
+# The planted task runs as SYSTEM, in a folder every user may write.
+mkdir -p "$WINEPREFIX/drive_c/users/Public"
+cp "$dist/minute-trigger-boot.xml" "$WINEPREFIX/drive_c/users/Public/evil.xml"
+# The task disabled first, as a technician would: a repair must not enable it.
+# Wine's schtasks cannot disable one; Wine reads it from the file it keeps.
+sed -i 's|<Enabled>true</Enabled>|<Enabled>false</Enabled>|' "$tasks_dir/minute-trigger"
+msi repair-task /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'TASK=..\..\..\..\users\Public\evil'
+settle
+check "a repair given TASK=..\\..\\..\\..\\users\\Public\\evil, a task file planted there: succeeds; the logon task still the one registered, and still disabled; the folder and task remembered unchanged" \
+  same "0|minute-trigger:logon|false|$msi_folder\\ logon" "$status|$(registered)|$(task_enabled)|$(remembered_values)"
+msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere'
+settle
+check "a repair given INSTALLDIR=C:\\Elsewhere: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
+  same "0|nothing|$msi_folder\\ logon|7" \
+  "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | wc -l)"
 
 # --- a rebuild of the same version, with the boot task ------------------------------
 # Each build has a product code of its own: unless the upgrade row takes in its
@@ -206,4 +246,41 @@ check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message
   same "failed|TASK must be logon (the default), boot or none.|LaunchConditions" \
   "$([ "$status" -eq 0 ] || echo failed)|$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
      grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$tmp/bogus.log" | tail -n 1 | sed 's/.*: //')"
+# --- a task file too long for the custom step -------------------------------------
+msi long /i "$(winpath "$msi_long")" /qn 'INSTALLDIR=C:\Lab\Long'
+settle
+# Wine removes the folder it made itself; C:\Qmx, empty here, goes by the step.
+check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing: the folder gone, and C:\\Qmx, empty, removed by the rollback step" \
+  same "failed|too long|gone|removed, empty: C:\\Qmx" \
+  "$([ "$status" -eq 0 ] || echo failed)|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
+     [ -e "$WINEPREFIX/drive_c/Lab/Long" ] || echo gone)|$(steps_said long 'removed, empty')"
+# --- planted files, and folders whose path cannot be locked -----------------------
+# A winmm.dll beside the program would be loaded before Windows' own; a
+# planted launcher moved aside, so that the package's own is written afresh.
+planted=$WINEPREFIX/drive_c/Lab/Planted
+mkdir -p "$planted"
+cp "$msi_dll" "$planted/winmm.dll"
+echo 'echo planted' >"$planted/run-minute-trigger.cmd"
+msi planted /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
+settle
+planted_status=$status
+# Wine's rollback deletes the planted launcher too, Windows' would not.
+rm "$planted/winmm.dll"
+echo 'echo planted' >"$planted/run-minute-trigger.cmd"
+msi planted-again /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
+settle
+check "a winmm.dll in the folder: the install fails, saying so; without it, a planted launcher is moved aside and the package's own written, nothing else left" \
+  same "failed|a winmm.dll|0|moved aside, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same|7" \
+  "$([ "$planted_status" -eq 0 ] || echo failed)|$(steps_said planted winmm | grep -o 'a winmm.dll')|$status|$(steps_said planted-again 'moved aside')|$(
+     cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)|$(ls "$planted" | wc -l)"
+msi planted-removed /x "$(winpath "$msi_first")" /qn
+settle
+# Where the path from the root cannot be locked: the users' folders (and
+# Windows', ProgramData); under Program Files, only the folder below it is.
+msi users /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\users\Public\AWG'
+settle
+check "INSTALLDIR in the users' folders: refused, saying so, nothing written there" \
+  same "failed|the folder lies where its path cannot be locked|" \
+  "$([ "$status" -eq 0 ] || echo failed)|$(steps_said users 'cannot be locked' | grep -o 'the folder .* cannot be locked')|$(
+     ls "$WINEPREFIX/drive_c/users/Public/AWG" 2>/dev/null | paste -sd' ')"
 summary

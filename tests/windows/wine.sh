@@ -46,6 +46,9 @@ check "the faked clock reaches programs under Wine: probe.exe reads ${seen:-noth
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
 cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "$launch_dir/"
+# cmd looks for a bare command in the current folder first: the launcher's
+# pause must never run this one.
+printf '@echo ran>"%%~dp0ping-ran"\r\n' >"$launch_dir/ping.cmd"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
 WINEPREFIX=$launch_prefix wine_run -b -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
   cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")" minute-trigger-precise.exe
@@ -94,20 +97,39 @@ end_programs() {
 # A folder in the log's place refuses it, as an unwritable folder would. The
 # probe, by full path, stands in for the program; start.exe is relay-traced.
 echo "test-windows: the launcher in a folder where its log cannot be written, running the probe"
-locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/ProgramData/minute-trigger/minute-trigger.log
+wine_user=$(id -un)  # Wine names the user's profile after the Linux user
+locked=$tmp/locked fallback_log=$WINEPREFIX/drive_c/users/$wine_user/AppData/Local/minute-trigger/minute-trigger.log
 mkdir -p "$locked/minute-trigger.log"
 cp "$dist/run-minute-trigger.cmd" "$locked/"
 wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$build/probe.exe")"
 for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
 end_programs $wine_pid
-check "launcher, log folder not writable: says its log goes under ProgramData, and starts the program, given by its full path, logging there" \
-  same 'C:\ProgramData\minute-trigger\minute-trigger.log|yes' \
+check "launcher, log folder not writable: says its log goes into the user's own profile, and starts the program, given by its full path, logging there" \
+  same "C:\\users\\$wine_user\\AppData\\Local\\minute-trigger\\minute-trigger.log|yes" \
   "$(tr -d '\r' <"$tmp/locked.out" | sed -n 's/.*its output appended to //p')|$(grep -q '^console .* priority ' "$fallback_log" && echo yes)"
 # CreateProcessW's sixth argument: 0x80 asks for high priority, 0x100 realtime.
 flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,]*,\)\{4\}\([0-9a-f]*\),.*/\2/p' \
           "$tmp/locked.err" | head -n1)
 check "launcher: starts the program at high priority, never realtime (creation flags ${flags:-not seen})" \
   test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
+
+# --- the launcher whose log another program holds open --------------------------
+# Users may read the log, so any of them may hold it open without sharing:
+# cmd then refuses the redirection, which once kept the program from ever
+# starting. The program's first call to the simulated DLL shows it started.
+held=$tmp/held
+mkdir -p "$held"
+cp "$dist/run-minute-trigger.cmd" "$held/"
+: >"$held/minute-trigger.log"
+wine_run -b -o holder "$build/probe.exe" hold "$(winpath "$held/minute-trigger.log")"
+holder=$wine_pid
+for ((i = 0; i < 100; i++)); do grep -q held "$tmp/holder.out" 2>/dev/null && break; sleep 0.1; done
+wine_run -b -d "${sim[$first]}" -o held AWG10K_SIM_LOG="$(winpath "$tmp/held.sim")" AWG10K_SIM_FAIL=count \
+  cmd /c "$(winpath "$held/run-minute-trigger.cmd")" "$(winpath "$programs/minute-trigger.exe")"
+for ((i = 0; i < 300; i++)); do grep -q count "$tmp/held.sim" 2>/dev/null && break; sleep 0.1; done
+end_programs $wine_pid $holder
+check "launcher, its log held open by another program, sharing nothing: starts the program all the same" \
+  same "held|started" "$(tr -d '\r' <"$tmp/holder.out")|$(grep -q count "$tmp/held.sim" 2>/dev/null && echo started)"
 
 # --- real starts, two at a time, each for the faked minute -------------------
 declare -A pid=() in_time=() reads=()
@@ -208,8 +230,8 @@ await_failures 2
 mapfile -t failure_times <"$failures"
 gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
 echo "test-windows: launcher: each failed start this many ms after the one before:" $gaps
-check "launcher: two or more failed starts before the device was there, each no sooner than 10 s after the end before" \
-  same "yes|" "$([ ${#failure_times[@]} -ge 2 ] && echo yes)|$(awk '$1 < 9500' <<<"$gaps")"
+check "launcher: two or more failed starts before the device was there, each no sooner than 10 s after the end before; a ping.cmd in its folder never ran" \
+  same "yes||" "$([ ${#failure_times[@]} -ge 2 ] && echo yes)|$(awk '$1 < 9500' <<<"$gaps")|$(ls "$launch_dir/ping-ran" 2>/dev/null)"
 mkdir -p "$gate"
 echo "test-windows: the launcher's device is there; the tick-clock build (the clock Windows 7 has) starts too"
 start tick "$build/minute-trigger-tick-clock.exe" "${sim[$first]}"
