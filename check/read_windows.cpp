@@ -243,9 +243,11 @@ LastTrigger ReadLog(const std::wstring &folder)
     GetSystemTimeAsFileTime(&now);
     last.now = static_cast<int64_t>((ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart / 10000000) - 11644473600LL);
     // Where the launcher writes it: beside itself, or where that cannot be
-    // written, under ProgramData. The newer of the two is the one in use.
+    // written (the logon task's, in the locked folder), in the profile of
+    // the user it runs as, of whom only this one's can be found. The newer
+    // of the two is the one in use.
     wchar_t data[MAX_PATH] = L"";
-    GetEnvironmentVariableW(L"ProgramData", data, MAX_PATH);
+    GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
     const std::wstring logs[] = {folder + L"minute-trigger.log", std::wstring(data) + L"\\minute-trigger\\minute-trigger.log"};
     std::wstring log;
     ULONGLONG newest = 0;

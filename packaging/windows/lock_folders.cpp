@@ -36,9 +36,10 @@ namespace {
 const wchar_t kLocked[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 const wchar_t kGrants[] = L"/inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX /Q";
 const wchar_t kWaveformTop[] = L"C:\\Qmx\\";
-const wchar_t* const kOwnFiles[] = {L"minute-trigger.exe",       L"minute-trigger-precise.exe", L"run-minute-trigger.cmd",
-                                    L"minute-trigger-logon.xml", L"minute-trigger-boot.xml",    L"INSTALL.txt",
-                                    L"BUILD.txt"};
+// With 1.0.0's second program, which a task could still name.
+const wchar_t* const kOwnFiles[] = {L"minute-trigger.exe",       L"minute-trigger-check.exe", L"minute-trigger-precise.exe",
+                                    L"run-minute-trigger.cmd",   L"minute-trigger-logon.xml", L"minute-trigger-boot.xml",
+                                    L"INSTALL.txt",              L"BUILD.txt"};
 
 // Windows already protects the path down to a folder in Program Files.
 const wchar_t kVersion[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion";
