@@ -55,8 +55,11 @@ check_files() {
   fi
   # The check names a missing AWG10K.dll, and runs under Wine, whose
   # powrprof lacks PowerReadACValueIndex: it must import neither.
-  check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing" \
-    same "kernel32.dll" "$(imported_dlls "$programs/minute-trigger-check.exe" | tr ' ' '\n' | grep -E '^(awg10k|powrprof|kernel32)\.dll$' | paste -sd' ')"
+  # What it loads, it loads from System32 alone (LoadLibraryExW's flag), never
+  # from its own folder first, which it reports on and may run elevated from.
+  check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing; its code loads a DLL only through LoadLibraryExW" \
+    same "kernel32.dll|LoadLibraryExW" "$(imported_dlls "$programs/minute-trigger-check.exe" | tr ' ' '\n' | grep -E '^(awg10k|powrprof|kernel32)\.dll$' | paste -sd' ')|$(
+      pe_nm -u "$build"/CMakeFiles/minute-trigger-check.dir/check/*.obj | grep -o 'LoadLibrary[A-Za-z]*' | sort -u | paste -sd' ')"
   # The import library holds only the slots, so the link itself makes the
   # thin functions own the plain names; what it allows is a main that calls
   # through a slot (declared dllimport), in whatever convention it assumes.
