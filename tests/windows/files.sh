@@ -110,11 +110,12 @@ check_shipped_files() {
       'in_order "$xml" Triggers/$trigger Enabled StartBoundary EndBoundary Repetition ExecutionTimeLimit UserId Delay &&
          in_order "$xml" Actions/Exec Command Arguments WorkingDirectory'
     # Through cmd.exe /c with doubled quotes: a bare launcher path is a command
-    # line, which a folder with a blank would split. conhost.exe named with a
-    # program opens the classic console, never Terminal.
-    launch='%SystemRoot%\System32\cmd.exe|/c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""'
+    # line, which a folder with a blank would split; /d, or the registry's
+    # AutoRun command runs first. conhost.exe named with a program opens the
+    # classic console, never Terminal.
+    launch='%SystemRoot%\System32\cmd.exe|/d /c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""'
     [ $kind = boot ] || launch="%SystemRoot%\System32\conhost.exe|${launch/|/ }"
-    check "task for $kind: the launcher in the folder INSTALL.txt uses, through cmd.exe /c in quotes$([ $kind = boot ] || echo ', in a classic console')" \
+    check "task for $kind: the launcher in the folder minute-trigger-INSTALL.txt uses, through cmd.exe /d /c in quotes$([ $kind = boot ] || echo ', in a classic console')" \
       same "$launch" "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
   done
 }
