@@ -5,7 +5,7 @@ rem high priority, with its output appended to a log; whenever it ends, most
 rem often because the device was not yet powered or its USB not yet ready at
 rem logon, it is started again 10 s later. Closing the window stops it;
 rem started by a task, the task's next repetition starts it again
-rem (INSTALL.txt says how to stop it).
+rem (minute-trigger-INSTALL.txt says how to stop it).
 setlocal
 cd /d "%~dp0"
 rem Windows' own folders alone: a DLL the vendor's DLL loads by name is

@@ -83,8 +83,8 @@ check_shipped_files() {
   check "simulated DLLs: the stdcall one's trigger pops its own argument, the cdecl one's leaves that to the caller" \
     same "_AWG10K_Trigger@4|_AWG10K_Trigger" "$(pe_nm "${sim[stdcall]}/AWG10K.dll" | awk '$3 == "_AWG10K_Trigger@4" { print $3 }')|$(
       pe_nm "${sim[cdecl]}/AWG10K.dll" | awk '$3 ~ /^_AWG10K_Trigger(@|$)/ { print $3 }')"
-  check "the distribution: the program, the check, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
-    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|0" \
+  check "the distribution: the program, the check, the launcher (CR LF line ends throughout) and its tasks, minute-trigger-INSTALL.txt and minute-trigger-BUILD.txt, no AWG10K.dll" \
+    same "minute-trigger-BUILD.txt minute-trigger-INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|0" \
     "$(ls "$dist" | sort | paste -sd' ')|$(grep -cv $'\r$' "$dist/run-minute-trigger.cmd" || true)"
   local kind xml trigger launch
   for kind in logon boot; do

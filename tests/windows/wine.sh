@@ -270,7 +270,7 @@ sed -E 's/^.*\\(minute-trigger\.exe)" (ended with exit code [0-9]+); starting it
   "$tmp/launch.snapshot" >"$tmp/launch.log" 2>/dev/null || true
 # Wine has no Windows Time service: the program must say its clock is
 # unchecked, and the line reach the log at once.
-clock="Clock: synchronisation unknown (no Windows Time service, clock not being adjusted); triggers follow this PC's clock, unchecked against UTC; see \"Keeping the clock on UTC\" in INSTALL.txt"$'\r\n'
+clock="Clock: synchronisation unknown (no Windows Time service, clock not being adjusted); triggers follow this PC's clock, unchecked against UTC; see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt"$'\r\n'
 check "launcher, given 1.0.0's minute-trigger-precise.exe: the log holds each failed start of minute-trigger.exe, then the banner, the clock line and the trigger line" \
   bytes "${expected}${banner}${clock}${line}." "$tmp/launch.log"
 check "launcher: its program triggered the device at the minute" \
