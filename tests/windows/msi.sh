@@ -104,9 +104,10 @@ registered() {
 }
 # running TEXT: the processes whose command line (Wine shows the Windows one)
 # holds TEXT, one id a line: the launcher names its folder's .cmd, a program
-# its own path. runs: how many of the folder's launcher, its program and
-# C:\Lab\Other's program run.
-running() { ps -eo pid=,args= | grep -F -- "$1" | grep -v grep | awk '{ print $1 }' || true; }
+# its own path; Wine's start.exe, a process where Windows' start is cmd's own,
+# names the program it waits for, and is not counted. runs: how many of the
+# folder's launcher, its program and C:\Lab\Other's program run.
+running() { ps -eo pid=,args= | grep -F -- "$1" | grep -v -e grep -e 'start\.exe' | awk '{ print $1 }' || true; }
 runs() {
   local t
   for t in "$msi_folder\\run-minute-trigger.cmd" "$msi_folder\\minute-trigger.exe" "$other"; do running "$t" | wc -l; done | paste -sd' '
