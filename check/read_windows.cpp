@@ -512,7 +512,7 @@ Findings CheckThisMachine()
     ClockSync sync;
     ReadClockSync(&sync);
     for (const Finding &f : JudgeTimeService(ReadTimeService(windows.build), sync)) out.push_back(f);
-    out.push_back(JudgeClockLine(sync, "", "w32tm /resync, then keep Windows Time correcting: see \"Keeping the clock on UTC\" in INSTALL.txt"));
+    out.push_back(JudgeClockLine(sync, "", "w32tm /resync, then keep Windows Time correcting: see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt"));
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
     for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy())) out.push_back(f);
