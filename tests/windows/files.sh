@@ -55,8 +55,7 @@ check_files() {
   fi
   # The check names a missing AWG10K.dll, and runs under Wine, whose
   # powrprof lacks PowerReadACValueIndex: it must import neither.
-  # What it loads, it loads from System32 alone (LoadLibraryExW's flag), never
-  # from its own folder first, which it reports on and may run elevated from.
+  # What it loads at run time, it loads from System32 alone (LoadLibraryExW).
   check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing; its code loads a DLL only through LoadLibraryExW" \
     same "kernel32.dll|LoadLibraryExW" "$(imported_dlls "$programs/minute-trigger-check.exe" | tr ' ' '\n' | grep -E '^(awg10k|powrprof|kernel32)\.dll$' | paste -sd' ')|$(
       pe_nm -u "$build"/CMakeFiles/minute-trigger-check.dir/check/*.obj | grep -o 'LoadLibrary[A-Za-z]*' | sort -u | paste -sd' ')"

@@ -99,9 +99,7 @@ end_programs() {
 # The name is on PATH (C:\windows), where start would find it; the echoed
 # log path, unquoted, would run "D\minute-trigger.log" as a second command.
 amp="$tmp/R&D"
-mkdir -p "$amp"
-cp "$dist/run-minute-trigger.cmd" "$amp/"
-cp "$build/probe.exe" "$WINEPREFIX/drive_c/windows/"
+mkdir -p "$amp" && cp "$dist/run-minute-trigger.cmd" "$amp/" && cp "$build/probe.exe" "$WINEPREFIX/drive_c/windows/"
 printf '@call "%s" probe.exe\r\n' "$(winpath "$amp/run-minute-trigger.cmd")" >"$tmp/amp.cmd"
 wine_run -b -o amp cmd /c "$(winpath "$tmp/amp.cmd")"
 amp_pid=$wine_pid
