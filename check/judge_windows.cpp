@@ -10,7 +10,7 @@
 
 namespace {
 
-const char LeftAlone[] = "INSTALL.txt, \"Left alone for months\"";
+const char LeftAlone[] = "minute-trigger-INSTALL.txt, \"Left alone for months\"";
 
 std::string Lower(std::string text)
 {
@@ -294,7 +294,7 @@ Finding JudgeRunning(const Running &r)
         return {r.launcher ? Verdict::Ok : Verdict::Warn,
                 std::string("running now: ") + (r.launcher ? "the launcher and " : "") + "minute-trigger from " + r.folder +
                     (r.launcher ? "" : ", with no launcher above it to start it again once it ends"),
-                "schtasks /Run /TN minute-trigger, once this copy is stopped (INSTALL.txt, \"Stopping it\")"};
+                "schtasks /Run /TN minute-trigger, once this copy is stopped (minute-trigger-INSTALL.txt, \"Stopping it\")"};
     if (r.unreadable > 0 && !r.elevated)
         return {Verdict::Unknown, "running now: a minute-trigger runs, from a folder only an administrator may see",
                 "run this check from a Command Prompt opened as administrator"};
@@ -399,7 +399,7 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
     std::string source = "Windows Time source: Type " + (s.type.empty() ? std::string("unset") : s.type) + ", NtpServer " +
                          (s.ntp_server.empty() ? std::string("unset") : s.ntp_server);
     const char *often =
-        "the high-accuracy settings in INSTALL.txt, \"Keeping the clock on UTC\" (MinPollInterval and MaxPollInterval 6, "
+        "the high-accuracy settings in minute-trigger-INSTALL.txt, \"Keeping the clock on UTC\" (MinPollInterval and MaxPollInterval 6, "
         "SpecialPollInterval 64, then w32tm /config /update)";
     if (!s.poll_read)
         out.push_back({Verdict::Unknown, source + "; its poll interval cannot be read", "w32tm /query /configuration shows it"});
@@ -453,7 +453,7 @@ Finding JudgeAutoLogon(const AutoLogon &l)
     if (l.task_kind == "boot") return {Verdict::Ok, "automatic logon: not needed, the boot task starts with Windows", ""};
     if (!l.readable)
         return {Verdict::Unknown, "automatic logon: Winlogon's values cannot be read", "run this check from a Command Prompt opened as administrator"};
-    const char *fix = "Sysinternals Autologon, or netplwiz (INSTALL.txt, \"Left alone for months\")";
+    const char *fix = "Sysinternals Autologon, or netplwiz (minute-trigger-INSTALL.txt, \"Left alone for months\")";
     if (l.auto_admin_logon != "1" || l.user.empty())
         return {Verdict::Warn, "automatic logon: off: after a restart or a power cut nothing triggers until someone logs on", fix};
     if (l.count_set)

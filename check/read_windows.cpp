@@ -97,9 +97,14 @@ bool UnderWine()
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+// From System32 alone, the DLL and all it imports: the default search tries
+// this check's own folder first, the folder whose permissions it reports,
+// and administrators run it elevated. (Windows 7 has the flag from update
+// KB2533623 on; without it the load fails, and the line goes unread.)
 template <typename F> F Find(const wchar_t *module, const char *name)
 {
-    const HMODULE m = GetModuleHandleW(module) != nullptr ? GetModuleHandleW(module) : LoadLibraryW(module);
+    HMODULE m = GetModuleHandleW(module);
+    if (m == nullptr) m = LoadLibraryExW(module, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     return m == nullptr ? nullptr : reinterpret_cast<F>(reinterpret_cast<void (*)()>(GetProcAddress(m, name)));
 }
 
@@ -507,7 +512,7 @@ Findings CheckThisMachine()
     ClockSync sync;
     ReadClockSync(&sync);
     for (const Finding &f : JudgeTimeService(ReadTimeService(windows.build), sync)) out.push_back(f);
-    out.push_back(JudgeClockLine(sync, "", "w32tm /resync, then keep Windows Time correcting: see \"Keeping the clock on UTC\" in INSTALL.txt"));
+    out.push_back(JudgeClockLine(sync, "", "w32tm /resync, then keep Windows Time correcting: see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt"));
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
     for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy())) out.push_back(f);

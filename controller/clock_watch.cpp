@@ -11,8 +11,9 @@ namespace {
 // without rtcsync unsynchronised, though its maximum error is a true bound.
 constexpr long KernelLimitUs = 16000000;
 
-// Where INSTALL.txt, shipped beside the Windows programs, says what to do.
-const char WindowsAdvice[] = "; see \"Keeping the clock on UTC\" in INSTALL.txt";
+// Where minute-trigger-INSTALL.txt, shipped beside the Windows programs,
+// says what to do.
+const char WindowsAdvice[] = "; see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt";
 
 // A bound, rounded up, in the unit that keeps it short.
 void FormatBound(char *out, size_t size, long us)

@@ -7,7 +7,9 @@
 # BUILD_DIR names the build folder (default build-windows). Results:
 #   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-check.exe,
 #                                        run-minute-trigger.cmd, minute-trigger-logon.xml,
-#                                        minute-trigger-boot.xml, INSTALL.txt, BUILD.txt
+#                                        minute-trigger-boot.xml, minute-trigger-INSTALL.txt,
+#                                        minute-trigger-BUILD.txt (names no vendor's
+#                                        document has, in the vendor's folder)
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
 #   $BUILD_DIR/dist/*.zip                the same two folders zipped
 #   $BUILD_DIR/dist/minute-trigger-VERSION-x86.msi
@@ -64,8 +66,8 @@ done
 "$strip" -o "$dist/simulator/AWG10K.dll" "$dir/simulator/AWG10K.dll"
 # Windows text files: CRLF line ends, so Notepad on any version shows lines
 # and cmd.exe finds every label of the launcher (with bare LF it can miss one).
-# INSTALL.txt names the package by its version.
-for text in INSTALL.txt run-minute-trigger.cmd; do
+# minute-trigger-INSTALL.txt names the package by its version.
+for text in minute-trigger-INSTALL.txt run-minute-trigger.cmd; do
   sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "packaging/windows/$text" >"$dist/minute-trigger/$text"
 done
 # Task definitions in UTF-16 with a byte order mark, as the Task Scheduler
@@ -78,7 +80,7 @@ done
 revision=$(git describe --always --dirty 2>/dev/null || true)
 built="$version${revision:+ (revision $revision)}"
 printf 'minute-trigger %s, 32-bit Windows (i686)\r\nAWG10K.dll: stdcall or cdecl, either works\r\n' \
-       "$built" >"$dist/minute-trigger/BUILD.txt"
+       "$built" >"$dist/minute-trigger/minute-trigger-BUILD.txt"
 printf 'simulated AWG10K.dll, minute-trigger %s, 32-bit Windows (i686)\r\ncalling convention: %s\r\n' \
        "$built" "$convention" >"$dist/simulator/BUILD.txt"
 (cd "$dist" && cmake -E tar cf minute-trigger-windows-x86.zip --format=zip minute-trigger \

@@ -107,7 +107,7 @@ TEST(CheckJudge, LinuxLibraryUnitAndInhibitor)
     EXPECT_EQ(V::Ok, JudgeLinuxInhibitor({true, true, true}).verdict);
 }
 
-// INSTALL.txt's dates, the LTSC editions apart, and Home.
+// minute-trigger-INSTALL.txt's dates, the LTSC editions apart, and Home.
 TEST(CheckJudge, WindowsEditionsAndTheirSupport)
 {
     const WindowsVersion pro{10, 0, 19045, 0, "Windows 10 Pro", "Professional", "22H2", false};
@@ -200,7 +200,8 @@ TEST(CheckJudge, PermissionsFromTheRootDown)
 }
 
 // A workgroup PC at its defaults polls every 2^15 s (SpecialPollInterval
-// bounded by MaxPollInterval since 1703); INSTALL.txt's settings every 64 s.
+// bounded by MaxPollInterval since 1703); minute-trigger-INSTALL.txt's
+// settings every 64 s.
 TEST(CheckJudge, WindowsTime)
 {
     const ClockSync loose{ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Running};

@@ -66,8 +66,9 @@ TEST(ClockWatch, SaysAChangeOnceItHeldThreeReadingsDatedAtTheFirst)
 }
 
 // README.md's "What it prints", the manual page (the kernel's lines) and
-// INSTALL.txt (Windows') quote, byte for byte, the lines said at these starts
-// and at these changes, read at 14:25 on 2026-12-09, and no others.
+// minute-trigger-INSTALL.txt (Windows') quote, byte for byte, the lines said
+// at these starts and at these changes, read at 14:25 on 2026-12-09, and no
+// others.
 TEST(ClockWatch, TheDocumentationQuotesTheLinesAsPrinted)
 {
     const S examples[][2] = {
@@ -87,7 +88,7 @@ TEST(ClockWatch, TheDocumentationQuotesTheLinesAsPrinted)
         for (std::string line; std::getline(lines, line);) (start.keeper == S::Kernel ? kernel : windows).insert(line);
     }
     EXPECT_EQ(kernel, Quoted("packaging/minute-trigger.8"));
-    EXPECT_EQ(windows, Quoted("packaging/windows/INSTALL.txt"));
+    EXPECT_EQ(windows, Quoted("packaging/windows/minute-trigger-INSTALL.txt"));
     kernel.insert(windows.begin(), windows.end());
     EXPECT_EQ(kernel, Quoted("README.md"));
 }

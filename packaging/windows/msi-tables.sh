@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Adds to a package built by wixl from minute-trigger.wxs what wixl cannot
 # write, with msibuild (msitools), and reads each back with msiinfo:
-#   - INSTALLDIR, TASK and the two remembered ones made secure properties:
-#     an install elevated for someone who is not an administrator (/qb,
-#     /passive, Group Policy) otherwise drops them silently, and installs the
-#     logon task into C:\Qmx\AWG10K\ (wixl has no Secure attribute);
+#   - INSTALLDIR and TASK made secure properties: an install elevated for
+#     someone who is not an administrator (/qb, /passive, Group Policy)
+#     otherwise drops them silently, and installs the logon task into
+#     C:\Qmx\AWG10K\ (wixl has no Secure attribute). Never REMEMBEREDDIR or
+#     REMEMBEREDTASK, which the registry alone may set: secure, a value given
+#     on the command line would stand wherever the registry holds none;
 #   - a rebuild of the same version upgrading the installed one, instead of
 #     installing beside it as a second product (each build has a new product
 #     code; wixl ignores AllowSameVersionUpgrades): the version's bound made
@@ -19,7 +21,7 @@ msi=$1
 table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
 
 secure=$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')
-secure=$(tr ';' '\n' <<<"$secure;INSTALLDIR;TASK;REMEMBEREDDIR;REMEMBEREDTASK" | grep . | sort -u | paste -sd';')
+secure=$(tr ';' '\n' <<<"$secure;INSTALLDIR;TASK" | grep -vxE 'REMEMBERED(DIR|TASK)|' | sort -u | paste -sd';')
 # 50 (a program named by a property) or 1 (a DLL's entry), + 0x40 (return
 # ignored) + 0x400 (in-script) + 0x800 (no impersonation), + 0x100 rollback
 # or 0x200 commit.

@@ -55,8 +55,10 @@ check_files() {
   fi
   # The check names a missing AWG10K.dll, and runs under Wine, whose
   # powrprof lacks PowerReadACValueIndex: it must import neither.
-  check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing" \
-    same "kernel32.dll" "$(imported_dlls "$programs/minute-trigger-check.exe" | tr ' ' '\n' | grep -E '^(awg10k|powrprof|kernel32)\.dll$' | paste -sd' ')"
+  # What it loads at run time, it loads from System32 alone (LoadLibraryExW).
+  check "$arch minute-trigger-check: imports neither AWG10K.dll nor powrprof.dll, so it starts where either is missing; its code loads a DLL only through LoadLibraryExW" \
+    same "kernel32.dll|LoadLibraryExW" "$(imported_dlls "$programs/minute-trigger-check.exe" | tr ' ' '\n' | grep -E '^(awg10k|powrprof|kernel32)\.dll$' | paste -sd' ')|$(
+      pe_nm -u "$build"/CMakeFiles/minute-trigger-check.dir/check/*.obj | grep -o 'LoadLibrary[A-Za-z]*' | sort -u | paste -sd' ')"
   # The import library holds only the slots, so the link itself makes the
   # thin functions own the plain names; what it allows is a main that calls
   # through a slot (declared dllimport), in whatever convention it assumes.
@@ -80,8 +82,8 @@ check_shipped_files() {
   check "simulated DLLs: the stdcall one's trigger pops its own argument, the cdecl one's leaves that to the caller" \
     same "_AWG10K_Trigger@4|_AWG10K_Trigger" "$(pe_nm "${sim[stdcall]}/AWG10K.dll" | awk '$3 == "_AWG10K_Trigger@4" { print $3 }')|$(
       pe_nm "${sim[cdecl]}/AWG10K.dll" | awk '$3 ~ /^_AWG10K_Trigger(@|$)/ { print $3 }')"
-  check "the distribution: the program, the check, the launcher (CR LF line ends throughout) and its tasks, INSTALL.txt and BUILD.txt, no AWG10K.dll" \
-    same "BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|0" \
+  check "the distribution: the program, the check, the launcher (CR LF line ends throughout) and its tasks, minute-trigger-INSTALL.txt and minute-trigger-BUILD.txt, no AWG10K.dll" \
+    same "minute-trigger-BUILD.txt minute-trigger-INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|0" \
     "$(ls "$dist" | sort | paste -sd' ')|$(grep -cv $'\r$' "$dist/run-minute-trigger.cmd" || true)"
   local kind xml trigger launch
   for kind in logon boot; do
@@ -107,11 +109,12 @@ check_shipped_files() {
       'in_order "$xml" Triggers/$trigger Enabled StartBoundary EndBoundary Repetition ExecutionTimeLimit UserId Delay &&
          in_order "$xml" Actions/Exec Command Arguments WorkingDirectory'
     # Through cmd.exe /c with doubled quotes: a bare launcher path is a command
-    # line, which a folder with a blank would split. conhost.exe named with a
-    # program opens the classic console, never Terminal.
-    launch='%SystemRoot%\System32\cmd.exe|/c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""'
+    # line, which a folder with a blank would split; /d, or the registry's
+    # AutoRun command runs first. conhost.exe named with a program opens the
+    # classic console, never Terminal.
+    launch='%SystemRoot%\System32\cmd.exe|/d /c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""'
     [ $kind = boot ] || launch="%SystemRoot%\System32\conhost.exe|${launch/|/ }"
-    check "task for $kind: the launcher in the folder INSTALL.txt uses, through cmd.exe /c in quotes$([ $kind = boot ] || echo ', in a classic console')" \
+    check "task for $kind: the launcher in the folder minute-trigger-INSTALL.txt uses, through cmd.exe /d /c in quotes$([ $kind = boot ] || echo ', in a classic console')" \
       same "$launch" "$(task_setting "$xml" Actions/Exec/Command)|$(task_setting "$xml" Actions/Exec/Arguments)"
   done
 }
@@ -142,8 +145,10 @@ check_package() {
   local msi
   msi=$win/dist/minute-trigger-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")-x86.msi
   table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
-  check "package: INSTALLDIR, TASK and the remembered two secure properties (kept by an install elevated for a non-administrator); Restart Manager off" \
-    same "INSTALLDIR REMEMBEREDDIR REMEMBEREDTASK TASK|Disable" \
+  # The remembered two never: secure, a command line's value would stand
+  # wherever the registry holds none.
+  check "package: INSTALLDIR and TASK secure properties (kept by an install elevated for a non-administrator), the remembered two not; Restart Manager off" \
+    same "INSTALLDIR TASK|Disable" \
     "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { gsub(";", "\n", $2); print $2 }' |
        grep -xE 'INSTALLDIR|TASK|REMEMBERED(DIR|TASK)' | sort | paste -sd' ')|$(
        table Property | awk -F'\t' '$1 == "MSIRESTARTMANAGERCONTROL" { print $2 }')"

@@ -16,14 +16,14 @@ msi_higher=${msi_version%.*}.$((${msi_version##*.} + 1))
 
 # package VERSION [NAME [CHANGE]]: the package (scripts/package-msi.sh) of the
 # shipped files with $from's programs and custom step, its path printed; each
-# build has a product code of its own. BUILD.txt names VERSION and NAME, so
-# that an upgrade shows in the installed folder; CHANGE, a command, is run on
-# the staged files' folder.
+# build has a product code of its own. minute-trigger-BUILD.txt names VERSION
+# and NAME, so that an upgrade shows in the installed folder; CHANGE, a
+# command, is run on the staged files' folder.
 package() {
   local stage=$tmp/$1${2:+-$2}
   cp -r "$dist" "$stage"
   cp "$from/minute-trigger.exe" "$from/minute-trigger-check.exe" "$stage/"
-  printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/BUILD.txt"
+  printf 'minute-trigger %s\r\n' "$1${2:+ $2}" >"$stage/minute-trigger-BUILD.txt"
   [ -z "${3:-}" ] || $3 "$stage"
   scripts/package-msi.sh "$wixl_arch" "$1" "$stage" "$from/task-for-folder.dll" "$stage.msi" >&2
   echo "$stage.msi"
@@ -104,9 +104,10 @@ registered() {
 }
 # running TEXT: the processes whose command line (Wine shows the Windows one)
 # holds TEXT, one id a line: the launcher names its folder's .cmd, a program
-# its own path. runs: how many of the folder's launcher, its program and
-# C:\Lab\Other's program run.
-running() { ps -eo pid=,args= | grep -F -- "$1" | grep -v grep | awk '{ print $1 }' || true; }
+# its own path; Wine's start.exe, a process where Windows' start is cmd's own,
+# names the program it waits for, and is not counted. runs: how many of the
+# folder's launcher, its program and C:\Lab\Other's program run.
+running() { ps -eo pid=,args= | grep -F -- "$1" | grep -v -e grep -e 'start\.exe' | awk '{ print $1 }' || true; }
 runs() {
   local t
   for t in "$msi_folder\\run-minute-trigger.cmd" "$msi_folder\\minute-trigger.exe" "$other"; do running "$t" | wc -l; done | paste -sd' '
@@ -140,8 +141,8 @@ left_behind() {
 # --- installed silently into a folder with a blank --------------------------------
 msi install /i "$(winpath "$msi_first")" /qn "INSTALLDIR=$msi_folder"
 settle
-check "install into $msi_folder: succeeds; the program, the check, the launcher, both task files, INSTALL.txt and BUILD.txt; the logon task (the default) registered" \
-  same "0|BUILD.txt INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
+check "install into $msi_folder: succeeds; the program, the check, the launcher, both task files, minute-trigger-INSTALL.txt and minute-trigger-BUILD.txt; the logon task (the default) registered" \
+  same "0|minute-trigger-BUILD.txt minute-trigger-INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
 check "install: the trees locked before any file was written: C:\\Lab (the folder's top) and C:\\Qmx (the waveform's), each created locked" \
   same "created, locked: C:\\Qmx\\ created, locked: C:\\Lab\\" "$(steps_said install 'locked')"
@@ -203,7 +204,7 @@ msi rebuilt /i "$(winpath "$msi_rebuilt")" /qn TASK=boot
 settle
 check "a rebuild of $msi_version with TASK=boot: succeeds; one product, of that version, the rebuild's files in the same folder; the boot task registered in the logon one's place" \
   same "0|$msi_version|minute-trigger $msi_version rebuilt|minute-trigger:boot" \
-  "$status|$(products)|$(tr -d '\r' <"$msi_unix/BUILD.txt" 2>/dev/null)|$(registered)"
+  "$status|$(products)|$(tr -d '\r' <"$msi_unix/minute-trigger-BUILD.txt" 2>/dev/null)|$(registered)"
 
 # --- a higher version over it while the launcher runs -------------------------------
 # The older launcher, left running, would read the new launcher from its old
@@ -216,7 +217,7 @@ check "minute-trigger-check, while the launcher runs the program: running now [o
 msi upgrade /i "$(winpath "$msi_second")" /qn
 check "upgrade to $msi_higher while the launcher ran the program from the folder: succeeds and ends both for good; one product, of that version, its files in the same folder, the remembered boot task still the one task" \
   same "1 1 0|0|0 running, 0 ends logged|$msi_higher|minute-trigger $msi_higher|minute-trigger:boot" \
-  "$before|$status|$(left_behind)|$(products)|$(tr -d '\r' <"$msi_unix/BUILD.txt" 2>/dev/null)|$(registered)"
+  "$before|$status|$(left_behind)|$(products)|$(tr -d '\r' <"$msi_unix/minute-trigger-BUILD.txt" 2>/dev/null)|$(registered)"
 check "upgrade: both task files still the shipped ones naming the folder, nothing else changed" names_only_folder
 
 # --- uninstalled while the launcher runs, and a program of the same name elsewhere --

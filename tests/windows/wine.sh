@@ -42,15 +42,17 @@ check "the faked clock reaches programs under Wine: probe.exe reads ${seen:-noth
 # The launcher first: its device is missing (the simulated count fails on a
 # log it cannot open) until $gate exists, so it fails while the checks run.
 # Given 1.0.0's second program, as a task set up by hand may still do, it
-# must run minute-trigger.exe, which its log then names.
+# must run minute-trigger.exe, which its log then names. The simulated DLL
+# lies beside it, as the vendor's does: the launcher's PATH, Windows' own
+# folders alone, leads to no other.
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
-cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "$launch_dir/"
+cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "${sim[$first]}/AWG10K.dll" "$launch_dir/"
 # cmd looks for a bare command in the current folder first: the launcher's
 # pause must never run this one.
 printf '@echo ran>"%%~dp0ping-ran"\r\n' >"$launch_dir/ping.cmd"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
-WINEPREFIX=$launch_prefix wine_run -b -d "${sim[$first]}" -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
+WINEPREFIX=$launch_prefix wine_run -b -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
   cmd /c "$(winpath "$launch_dir/run-minute-trigger.cmd")" minute-trigger-precise.exe
 launch_pid=$wine_pid
 # When, in ms, each failed start's line reached the launcher's log.
@@ -93,6 +95,15 @@ end_programs() {
   wineserver -w; wineserver -p; wine_run cmd /c exit
 }
 
+# --- a bare name missing from the launcher's folder, which holds an & --------------
+# The name is on PATH (C:\windows), where start would find it; the echoed
+# log path, unquoted, would run "D\minute-trigger.log" as a second command.
+amp="$tmp/R&D"
+mkdir -p "$amp" && cp "$dist/run-minute-trigger.cmd" "$amp/" && cp "$build/probe.exe" "$WINEPREFIX/drive_c/windows/"
+printf '@call "%s" probe.exe\r\n' "$(winpath "$amp/run-minute-trigger.cmd")" >"$tmp/amp.cmd"
+wine_run -b -o amp cmd /c "$(winpath "$tmp/amp.cmd")"
+amp_pid=$wine_pid
+
 # --- the launcher where its log cannot be written ------------------------------
 # A folder in the log's place refuses it, as an unwritable folder would. The
 # probe, by full path, stands in for the program; start.exe is relay-traced.
@@ -103,10 +114,14 @@ mkdir -p "$locked/minute-trigger.log"
 cp "$dist/run-minute-trigger.cmd" "$locked/"
 wine_run -b -o locked WINEDEBUG=+relay cmd /c "$(winpath "$locked/run-minute-trigger.cmd")" "$(winpath "$build/probe.exe")"
 for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$fallback_log" 2>/dev/null && break; sleep 0.1; done
-end_programs $wine_pid
-check "launcher, log folder not writable: says its log goes into the user's own profile, and starts the program, given by its full path, logging there" \
-  same "C:\\users\\$wine_user\\AppData\\Local\\minute-trigger\\minute-trigger.log|yes" \
-  "$(tr -d '\r' <"$tmp/locked.out" | sed -n 's/.*its output appended to //p')|$(grep -q '^console .* priority ' "$fallback_log" && echo yes)"
+for ((i = 0; i < 300; i++)); do grep -q 'ended with exit code' "$amp/minute-trigger.log" 2>/dev/null && break; sleep 0.1; done
+end_programs $wine_pid $amp_pid
+check "launcher in R&D given probe.exe, missing there but on PATH: runs none; says so, the paths quoted whole" \
+  same "run-minute-trigger: running \"$(winpath "$amp")\\probe.exe\" for good, its output appended to \"$(winpath "$amp")\\minute-trigger.log\"|0|ended" \
+  "$(tr -d '\r' <"$tmp/amp.out")|$(grep -c '^console' "$amp/minute-trigger.log")|$(grep -q 'probe.exe" ended with exit code' "$amp/minute-trigger.log" && echo ended)"
+check "launcher, log folder not writable: says its log goes into the user's own profile, and starts the program, given by its full path, logging there, with PATH Windows' own folders alone" \
+  same "\"C:\\users\\$wine_user\\AppData\\Local\\minute-trigger\\minute-trigger.log\"|C:\\windows\\System32;C:\\windows;C:\\windows\\System32\\Wbem" \
+  "$(tr -d '\r' <"$tmp/locked.out" | sed -n 's/.*its output appended to //p')|$(sed -n 's/^console .* priority [0-9a-fx]* path \(.*\) utc .*/\1/p' "$fallback_log")"
 # CreateProcessW's sixth argument: 0x80 asks for high priority, 0x100 realtime.
 flags=$(sed -n 's/.*Call KERNEL32\.CreateProcessW([^ ]* L"[^"]*probe\.exe",\([^,]*,\)\{4\}\([0-9a-f]*\),.*/\2/p' \
           "$tmp/locked.err" | head -n1)
@@ -119,13 +134,13 @@ check "launcher: starts the program at high priority, never realtime (creation f
 # starting. The program's first call to the simulated DLL shows it started.
 held=$tmp/held
 mkdir -p "$held"
-cp "$dist/run-minute-trigger.cmd" "$held/"
+cp "$dist/run-minute-trigger.cmd" "$programs/minute-trigger.exe" "${sim[$first]}/AWG10K.dll" "$held/"
 : >"$held/minute-trigger.log"
 wine_run -b -o holder "$build/probe.exe" hold "$(winpath "$held/minute-trigger.log")"
 holder=$wine_pid
 for ((i = 0; i < 100; i++)); do grep -q held "$tmp/holder.out" 2>/dev/null && break; sleep 0.1; done
-wine_run -b -d "${sim[$first]}" -o held AWG10K_SIM_LOG="$(winpath "$tmp/held.sim")" AWG10K_SIM_FAIL=count \
-  cmd /c "$(winpath "$held/run-minute-trigger.cmd")" "$(winpath "$programs/minute-trigger.exe")"
+wine_run -b -o held AWG10K_SIM_LOG="$(winpath "$tmp/held.sim")" AWG10K_SIM_FAIL=count \
+  cmd /c "$(winpath "$held/run-minute-trigger.cmd")"
 for ((i = 0; i < 300; i++)); do grep -q count "$tmp/held.sim" 2>/dev/null && break; sleep 0.1; done
 end_programs $wine_pid $holder
 check "launcher, its log held open by another program, sharing nothing: starts the program all the same" \
@@ -249,11 +264,11 @@ complaint="AWG10K simulator: AWG10K_SIM_LOG=\"$(winpath "$gate/sim.log")\": No s
 failure="${complaint}AWG10K_GetNumberOfDevices() Error"$'\r\n'"minute-trigger.exe ended with exit code 1"$'\r\n'
 expected=""
 for ((i = $(grep -c 'ended with exit code' "$tmp/launch.snapshot" || true); i > 0; i--)); do expected+=$failure; done
-sed -E 's/^.* (minute-trigger\.exe ended with exit code [0-9]+); starting it again in 10 s(\r?)$/\1\2/' \
+sed -E 's/^.*\\(minute-trigger\.exe)" (ended with exit code [0-9]+); starting it again in 10 s(\r?)$/\1 \2\3/' \
   "$tmp/launch.snapshot" >"$tmp/launch.log" 2>/dev/null || true
 # Wine has no Windows Time service: the program must say its clock is
 # unchecked, and the line reach the log at once.
-clock="Clock: synchronisation unknown (no Windows Time service, clock not being adjusted); triggers follow this PC's clock, unchecked against UTC; see \"Keeping the clock on UTC\" in INSTALL.txt"$'\r\n'
+clock="Clock: synchronisation unknown (no Windows Time service, clock not being adjusted); triggers follow this PC's clock, unchecked against UTC; see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt"$'\r\n'
 check "launcher, given 1.0.0's minute-trigger-precise.exe: the log holds each failed start of minute-trigger.exe, then the banner, the clock line and the trigger line" \
   bytes "${expected}${banner}${clock}${line}." "$tmp/launch.log"
 check "launcher: its program triggered the device at the minute" \
