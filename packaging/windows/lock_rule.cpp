@@ -96,18 +96,24 @@ bool Copy(char* out, const char* text, int capacity) {
 struct Text {
   char* out;
   int capacity, length;
-  Text(char* buffer, int size) : out(buffer), capacity(size), length(0) { out[0] = 0; }
+  bool cut;
+  Text(char* buffer, int size) : out(buffer), capacity(size), length(0), cut(false) { out[0] = 0; }
   Text& operator<<(const char* text) {
-    while (*text && length + 1 < capacity) out[length++] = *text++;
+    for (; *text && !(cut = length + 1 >= capacity); ++text) out[length++] = *text;
     out[length] = 0;
     return *this;
   }
-  bool Full() const { return length + 1 >= capacity; }
 };
 
 // --- reading ------------------------------------------------------------------
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexDigit(char c) {
+  if (IsDigit(c)) return c - '0';
+  c = static_cast<char>(c | 0x20);
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
 
 // A SID at *AT, as an alias or as S-1-..., into OUT: a known fixed SID as its
 // alias, as Windows writes it.
@@ -143,12 +149,9 @@ bool ReadMask(const char** at, unsigned* mask) {
   *mask = 0;
   if (s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
     int digits = 0;
-    for (s += 2;; ++s, ++digits) {
-      const char c = *s;
-      const int v = IsDigit(c) ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (v < 0) break;
+    for (s += 2; HexDigit(*s) >= 0; ++s, ++digits) {
       if (digits == 8) return false;
-      *mask = *mask << 4 | static_cast<unsigned>(v);
+      *mask = *mask << 4 | static_cast<unsigned>(HexDigit(*s));
     }
     *at = s;
     return digits > 0;
@@ -286,16 +289,19 @@ void Locked(Descriptor* d, bool is_protected, unsigned flags, unsigned users) {
 bool PathTarget(const Descriptor& current, Descriptor* t) {
   Copy(t->owner, "BA", kSidChars);
   t->has_dacl = true, t->is_protected = true, t->auto_inherited = true;
-  if (!current.has_dacl) return Add(t, 'A', kObjectInherit | kContainerInherit | kInheritOnly, kFileAll, "WD") &&
-                                Add(t, 'A', 0, kFileAll & ~kTakesAway, "WD");
-  for (int i = 0; i < current.count; ++i) {
-    const Ace& a = current.aces[i];
+  Descriptor anyone{};
+  anyone.count = 1;
+  anyone.aces[0] = Ace{'A', kObjectInherit | kContainerInherit, kFileAll, "WD"};
+  const Descriptor& former = current.has_dacl ? current : anyone;
+  for (int i = 0; i < former.count; ++i) {
+    const Ace& a = former.aces[i];
     const unsigned flags = a.flags & ~kInherited;
     if (a.type != 'A' || (a.flags & kInheritOnly) || Trusted(a.sid, "BA") || !(Mapped(a.mask) & kTakesAway)) {
       if (!Add(t, a.type, flags, a.mask, a.sid)) return false;
       continue;
     }
-    if ((flags & (kObjectInherit | kContainerInherit)) && !Add(t, 'A', flags | kInheritOnly, a.mask, a.sid)) return false;
+    const bool inheritable = flags & (kObjectInherit | kContainerInherit);
+    if (inheritable && !Add(t, 'A', flags | kInheritOnly, a.mask, a.sid)) return false;
     const unsigned left = Mapped(a.mask) & ~kTakesAway;
     if (left && !Add(t, 'A', 0, left, a.sid)) return false;
   }
@@ -373,7 +379,7 @@ int Format(const Descriptor& d, char* out, int capacity) {
     }
     t << ";;;" << a.sid << ")";
   }
-  return t.Full() ? -1 : t.length;
+  return t.cut ? -1 : t.length;
 }
 
 bool Same(const Descriptor& a, const Descriptor& b) {
