@@ -58,8 +58,11 @@ enum class Role {
 Role RoleOfFile(const char* name);
 
 struct Verdict {
-  bool safe;               // only Administrators, SYSTEM or TrustedInstaller may change it
-  char why[kTextChars];    // not safe: who may do what ("owned by S-1-5-21-...; WD may delete, change permissions")
+  // Only Administrators, SYSTEM or TrustedInstaller may change it; and what
+  // the package locks holds entries for no one else but Users, and a file
+  // in the folder only what the folder hands down.
+  bool safe;
+  char why[kTextChars];    // not safe: who may do what ("owned by S-1-5-21-...; Everyone may delete, change permissions")
 };
 // PARENT: the folder that holds it (null for a drive's root, which cannot be
 // deleted), whose delete-child right on it counts too. A Path's own
