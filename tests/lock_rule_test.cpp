@@ -111,6 +111,7 @@ TEST(LockRule, VerdictAndPlanForEachObject) {
       EXPECT_TRUE(lock_rule::Judge(c.role, p.target, above).safe) << lock_rule::Judge(c.role, p.target, above).why;
       EXPECT_EQ(Plan::Keep, lock_rule::PlanFor(c.role, p.target, above, false).action);
     } else {
+      EXPECT_TRUE(c.action == Plan::Refuse || lock_rule::Same(current, p.target));
       EXPECT_NE(std::string::npos, (v.why + std::string(p.mend)).find(c.expected)) << v.why << p.mend;
     }
   }

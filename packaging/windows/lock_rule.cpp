@@ -422,7 +422,7 @@ Plan PlanFor(Role role, const Descriptor& current, const Descriptor* parent, boo
   bool built = true;
   switch (role) {
     case Role::Path:
-      if (!faults) return p.action = Plan::Keep, p;
+      if (!faults) break;
       built = PathTarget(current, &p.target);
       break;
     case Role::Folder:
@@ -431,13 +431,18 @@ Plan PlanFor(Role role, const Descriptor& current, const Descriptor* parent, boo
     case Role::File:
     case Role::Loadable:
       Locked(&p.target, false, kInherited, kReadExecute);
-      p.target.auto_inherited = true;
       break;
     case Role::Waveform:
       Locked(&p.target, true, 0, kFileRead);
       break;
   }
-  if (built && Same(current, p.target)) return p.action = Plan::Keep, p;
+  // Kept, the target is what stays: the parent the next object is planned
+  // and judged against.
+  if ((role == Role::Path && !faults) || (built && Same(current, p.target))) {
+    p.action = Plan::Keep;
+    p.target = current;
+    return p;
+  }
   p.action = Plan::Write;
   if (!built) {
     p.action = Plan::Refuse;

@@ -71,7 +71,7 @@ Verdict Judge(Role role, const Descriptor& d, const Descriptor* parent);
 
 struct Plan {
   enum Action { Keep, Write, Refuse } action;
-  Descriptor target;       // Write: the descriptor to write on the held handle, without propagation
+  Descriptor target;       // Write: the descriptor to write on the held handle, without propagation; Keep: the current one
   char why[kTextChars];    // Write: what it mends; Refuse: why it cannot
   char mend[kTextChars];   // Refuse: the property or step that mends it (never an icacls line)
 };
