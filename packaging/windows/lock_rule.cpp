@@ -33,46 +33,40 @@ const Code kBits[] = {{"CC", 0x1},     {"DC", 0x2},        {"LC", 0x4},        {
 const Code kFlags[] = {{"OI", kObjectInherit}, {"CI", kContainerInherit}, {"NP", kNoPropagate},
                        {"IO", kInheritOnly},   {"ID", kInherited}};
 
-// SDDL's aliases: the SID each stands for where it is the same on every PC
-// (null where it depends on the machine or domain), and a name for the report.
+// SDDL's aliases, and a name for the report. A SID written as S-1-... is
+// read as its alias only where every Windows the package runs on (7 and
+// later) writes and reads that alias: the newer ones are kept as written,
+// so that what is copied from a descriptor is written back as Windows gave it.
 struct Alias {
   const char* code;
   const char* sid;
   const char* name;
 };
 const Alias kAliases[] = {
-    {"AC", "S-1-15-2-1", "All Application Packages"}, {"AN", "S-1-5-7", "Anonymous"},
-    {"AO", "S-1-5-32-548", "Account Operators"},      {"AU", "S-1-5-11", "Authenticated Users"},
-    {"BA", "S-1-5-32-544", "Administrators"},         {"BG", "S-1-5-32-546", "Guests"},
-    {"BO", "S-1-5-32-551", "Backup Operators"},       {"BU", "S-1-5-32-545", "Users"},
-    {"CG", "S-1-3-1", "Creator Group"},               {"CO", "S-1-3-0", "Creator Owner"},
-    {"CY", "S-1-5-32-569", nullptr},                  {"ED", "S-1-5-9", nullptr},
-    {"ER", "S-1-5-32-573", nullptr},                  {"HI", "S-1-16-12288", nullptr},
-    {"IS", "S-1-5-32-568", nullptr},                  {"IU", "S-1-5-4", "Interactive"},
-    {"LS", "S-1-5-19", "Local Service"},              {"LU", "S-1-5-32-559", nullptr},
-    {"LW", "S-1-16-4096", nullptr},                   {"ME", "S-1-16-8192", nullptr},
-    {"MU", "S-1-5-32-558", nullptr},                  {"NO", "S-1-5-32-556", nullptr},
-    {"NS", "S-1-5-20", "Network Service"},            {"NU", "S-1-5-2", "Network"},
-    {"OW", "S-1-3-4", "Owner Rights"},                {"PO", "S-1-5-32-550", nullptr},
-    {"PS", "S-1-5-10", nullptr},                      {"PU", "S-1-5-32-547", "Power Users"},
-    {"RC", "S-1-5-12", nullptr},                      {"RD", "S-1-5-32-555", "Remote Desktop Users"},
-    {"RE", "S-1-5-32-552", nullptr},                  {"RM", "S-1-5-32-580", nullptr},
-    {"RU", "S-1-5-32-554", nullptr},                  {"SI", "S-1-16-16384", nullptr},
-    {"SO", "S-1-5-32-549", nullptr},                  {"SS", "S-1-18-2", nullptr},
-    {"SU", "S-1-5-6", nullptr},                       {"SY", "S-1-5-18", "SYSTEM"},
-    {"WD", "S-1-1-0", "Everyone"},                    {"WR", "S-1-5-33", nullptr},
-    {"AA", "S-1-5-32-579", nullptr},                  {"AS", "S-1-18-1", nullptr},
-    {"HA", "S-1-5-32-578", nullptr},                  {"ES", "S-1-5-32-576", nullptr},
-    {"RA", "S-1-5-32-575", nullptr},                  {"UD", "S-1-5-84-0-0-0-0-0", nullptr},
-    {"LA", nullptr, nullptr},                         {"LG", nullptr, nullptr},
-    {"DA", nullptr, nullptr},                         {"DU", nullptr, nullptr},
-    {"DG", nullptr, nullptr},                         {"DC", nullptr, nullptr},
-    {"DD", nullptr, nullptr},                         {"CA", nullptr, nullptr},
-    {"EA", nullptr, nullptr},                         {"SA", nullptr, nullptr},
-    {"PA", nullptr, nullptr},                         {"RS", nullptr, nullptr},
-    {"CN", nullptr, nullptr},                         {"AP", nullptr, nullptr},
-    {"KA", nullptr, nullptr},                         {"EK", nullptr, nullptr},
-    {"RO", nullptr, nullptr}};
+    {"AN", "S-1-5-7", "Anonymous"},              {"AO", "S-1-5-32-548", "Account Operators"},
+    {"AU", "S-1-5-11", "Authenticated Users"},   {"BA", "S-1-5-32-544", "Administrators"},
+    {"BG", "S-1-5-32-546", "Guests"},            {"BO", "S-1-5-32-551", "Backup Operators"},
+    {"BU", "S-1-5-32-545", "Users"},             {"CG", "S-1-3-1", "Creator Group"},
+    {"CO", "S-1-3-0", "Creator Owner"},          {"IU", "S-1-5-4", "Interactive"},
+    {"LS", "S-1-5-19", "Local Service"},         {"LU", "S-1-5-32-559", nullptr},
+    {"MU", "S-1-5-32-558", nullptr},             {"NO", "S-1-5-32-556", nullptr},
+    {"NS", "S-1-5-20", "Network Service"},       {"NU", "S-1-5-2", "Network"},
+    {"PO", "S-1-5-32-550", nullptr},             {"PS", "S-1-5-10", nullptr},
+    {"PU", "S-1-5-32-547", "Power Users"},       {"RC", "S-1-5-12", nullptr},
+    {"RD", "S-1-5-32-555", "Remote Desktop Users"}, {"RE", "S-1-5-32-552", nullptr},
+    {"SO", "S-1-5-32-549", nullptr},             {"SU", "S-1-5-6", nullptr},
+    {"SY", "S-1-5-18", "SYSTEM"},                {"WD", "S-1-1-0", "Everyone"},
+    {"OW", nullptr, "Owner Rights"},             {"AC", nullptr, "All Application Packages"},
+    {"AA", nullptr, nullptr}, {"AP", nullptr, nullptr}, {"AS", nullptr, nullptr}, {"CA", nullptr, nullptr},
+    {"CD", nullptr, nullptr}, {"CN", nullptr, nullptr}, {"CY", nullptr, nullptr}, {"DA", nullptr, nullptr},
+    {"DC", nullptr, nullptr}, {"DD", nullptr, nullptr}, {"DG", nullptr, nullptr}, {"DU", nullptr, nullptr},
+    {"EA", nullptr, nullptr}, {"ED", nullptr, nullptr}, {"EK", nullptr, nullptr}, {"ER", nullptr, nullptr},
+    {"ES", nullptr, nullptr}, {"HA", nullptr, nullptr}, {"HI", nullptr, nullptr}, {"IS", nullptr, nullptr},
+    {"KA", nullptr, nullptr}, {"LA", nullptr, nullptr}, {"LG", nullptr, nullptr}, {"LW", nullptr, nullptr},
+    {"ME", nullptr, nullptr}, {"MP", nullptr, nullptr}, {"MS", nullptr, nullptr}, {"PA", nullptr, nullptr},
+    {"RA", nullptr, nullptr}, {"RM", nullptr, nullptr}, {"RO", nullptr, nullptr}, {"RS", nullptr, nullptr},
+    {"SA", nullptr, nullptr}, {"SI", nullptr, nullptr}, {"SS", nullptr, nullptr}, {"UD", nullptr, nullptr},
+    {"WR", nullptr, nullptr}};
 
 bool Equal(const char* a, const char* b) {
   while (*a && *a == *b) ++a, ++b;

@@ -35,8 +35,8 @@ struct Descriptor {
 };
 
 // SDDL as ConvertSecurityDescriptorToStringSecurityDescriptor writes it
-// (owner and DACL; a group or SACL is skipped; a SID that has an alias is
-// kept as its alias, as Windows writes it); false where it cannot be read
+// (owner and DACL; a group or SACL is skipped; S-1-5-32-544 and the other
+// SIDs every Windows writes as an alias are read as it); false where it cannot be read
 // whole, which the callers treat as a refusal, never as "nothing to see".
 bool Parse(const char* sddl, Descriptor* out);
 // D as SDDL ("O:BAD:P(A;OICI;FA;;;SY)..."), its length, or -1 when OUT (CAPACITY
