@@ -117,16 +117,21 @@ TEST(LockRule, VerdictAndPlanForEachObject) {
   }
 }
 
+// Windows' own SDDL back as it came; a SID Windows 7 has no alias for stays
+// a number; anything not read whole is not read at all.
 TEST(LockRule, ReadsWholeOrNotAtAllAndWritesItBack) {
-  for (const char* sddl : {"O:SYD:AI(A;OICIIO;SDGXGWGR;;;AU)(A;;0x1301bf;;;AU)", LOCKED, "O:" USER "D:(D;NP;SD;;;S-1-15-3-1024-3635283841-2530182609-996808640-"
-                                        "1887759898-3848208603-3313616867-983405619-2501854204)"})
-    EXPECT_EQ(sddl, Sddl(Parsed(sddl)));
+  const char* const kWhole[] = {
+      "O:SYD:AI(A;OICIIO;SDGXGWGR;;;AU)(A;;0x1301bf;;;AU)", LOCKED,
+      "O:" USER "D:(A;;FA;;;S-1-5-32-579)(D;NP;SD;;;S-1-15-3-1024-3635283841-2530182609-996808640-1887759898-"
+      "3848208603-3313616867-983405619-2501854204)"};
+  for (const char* sddl : kWhole) EXPECT_EQ(sddl, Sddl(Parsed(sddl)));
   EXPECT_EQ(LOCKED, Sddl(Parsed("O:S-1-5-32-544D:PAI(A;CIOI;0x1f01ff;;;S-1-5-18)(A;OICI;FA;;;BA)(A;OICI;0x1200A9;;;BU)")));
   lock_rule::Descriptor d;
   EXPECT_TRUE(lock_rule::Parse("O:BAG:SYD:NO_ACCESS_CONTROL", &d));
   EXPECT_FALSE(d.has_dacl);
-  for (const char* broken : {"", "O:BA", "D:P(A;;FA;;;BA)", "O:BAD:(A;;FA;;;BA", "O:BAD:(OA;;GA;bf967aba-0de6-11d0-a285-00aa003049e2;;AU)",
-                             "O:BAD:(XA;;FA;;;WD;(Member_of {SID(BA)}))", "O:BAD:(A;;QQ;;;BU)", "O:ZZD:", "O:BAD:(A;;FA;;;S-1-5-)"})
+  for (const char* broken : {"", "O:BA", "D:P(A;;FA;;;BA)", "O:BAD:(A;;FA;;;BA", "O:BAD:(A;;QQ;;;BU)", "O:ZZD:",
+                             "O:BAD:(OA;;GA;bf967aba-0de6-11d0-a285-00aa003049e2;;AU)", "O:BAD:(A;;FA;;;S-1-5-)",
+                             "O:BAD:(XA;;FA;;;WD;(Member_of {SID(BA)}))"})
     EXPECT_FALSE(lock_rule::Parse(broken, &d)) << broken;
   EXPECT_FALSE(lock_rule::Same(Parsed(LOCKED), Parsed("O:SYD:PAI" LOCKED_ACES)));
   EXPECT_TRUE(lock_rule::Same(Parsed(LOCKED), Parsed("O:BAD:P" LOCKED_ACES)));  // AI is bookkeeping
