@@ -341,9 +341,9 @@ bool Parse(const char* sddl, Descriptor* out) {
 int Format(const Descriptor& d, char* out, int capacity) {
   Text t(out, capacity);
   t << "O:" << d.owner << "D:";
+  if (d.is_protected) t << "P";
+  if (d.auto_inherited) t << "AI";
   if (!d.has_dacl) t << "NO_ACCESS_CONTROL";
-  if (d.is_protected && d.has_dacl) t << "P";
-  if (d.auto_inherited && d.has_dacl) t << "AI";
   for (int i = 0; d.has_dacl && i < d.count; ++i) {
     const Ace& a = d.aces[i];
     const char type[2] = {a.type, 0};
