@@ -302,8 +302,8 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
         }
         if (!whole[i]) {
             out.push_back({Verdict::Fail, "permissions: " + p.path + ": entries neither this check nor the installer reads: " + p.sddl,
-                           "remove the entries with a condition or for an object type (Properties, Security, Advanced), then " +
-                               std::string(repair)});
+                           "remove the entries with a condition, for an object type, or beyond the " +
+                               std::to_string(lock_rule::kMaxAces) + "th (Properties, Security, Advanced), then " + repair});
             continue;
         }
         const bool held = p.parent >= 0 && static_cast<size_t>(p.parent) < paths.size();
