@@ -1,6 +1,7 @@
 // The checks both systems share (the clock, the last trigger) and the report.
 #include "judge.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -71,21 +72,62 @@ bool ParseTriggerLine(const std::string &line, int64_t *utc)
     return true;
 }
 
-Finding JudgeLastTrigger(const LastTrigger &last, const std::string &fix)
+void FindLastTrigger(const std::string &output, LastTrigger *last)
+{
+    // The program prints each trigger line whatever the device answered, and
+    // this line after it when the device refused the trigger.
+    static const char Refused[] = "AWG10K_Trigger() Error";
+    std::vector<bool> refused;  // one a trigger line, in order
+    size_t last_line = std::string::npos;
+    for (size_t at = 0; at < output.size();) {
+        size_t end = output.find('\n', at);
+        if (end == std::string::npos) end = output.size();
+        const std::string line = output.substr(at, end - at);
+        int64_t utc;
+        if (ParseTriggerLine(line, &utc)) {
+            refused.push_back(false);
+            last_line = at;
+        } else if (!refused.empty() && line.find(Refused) != std::string::npos) {
+            refused.back() = true;
+        }
+        at = end + 1;
+    }
+    last->line.clear();
+    if (last_line != std::string::npos) {
+        last->line = output.substr(last_line, output.find_first_of("\r\n", last_line) - last_line);
+        last->refused = refused.back();
+    }
+    const size_t from = refused.size() > 60 ? refused.size() - 60 : 0;
+    last->triggers = static_cast<int>(refused.size() - from);
+    last->refusals = static_cast<int>(std::count(refused.begin() + static_cast<long>(from), refused.end(), true));
+}
+
+Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, const std::string &reopen)
 {
     if (!last.readable)
         return {Verdict::Unknown, "last trigger: " + last.where + " cannot be read (" + last.why + ")", last.how};
     int64_t at = 0;
     if (last.line.empty() || !ParseTriggerLine(last.line, &at))
-        return {Verdict::Fail, "last trigger: none in " + last.where, fix};
+        return {Verdict::Fail, "last trigger: none in " + last.where, restart};
     std::string stamp = last.line.substr(last.line.rfind("Trigger: ") + 9, 17);
+    const std::string refusals = last.refusals == 0 ? ""
+                                 : "; the device refused " + std::to_string(last.refusals) + " of the last " +
+                                       std::to_string(last.triggers) + " triggers (AWG10K_Trigger() Error)";
     const int64_t age = last.now - at;
     if (age < -TriggerLate)
-        return {Verdict::Warn, "last trigger: " + stamp + " in " + last.where + ", ahead of this PC's clock now",
+        return {Verdict::Warn, "last trigger: " + stamp + " in " + last.where + ", ahead of this PC's clock now" + refusals,
                 "the clock was stepped back since; the next trigger lines show whether it is right now"};
     if (age > TriggerLate)
-        return {Verdict::Fail, "last trigger: " + stamp + " in " + last.where + ", " + Ago(age) + ": none since", fix};
-    return {Verdict::Ok, "last trigger: " + stamp + " in " + last.where + ", " + Ago(age < 0 ? 0 : age), ""};
+        return {Verdict::Fail, "last trigger: " + stamp + " in " + last.where + ", " + Ago(age) + ": none since" + refusals,
+                restart};
+    const std::string line = "last trigger: " + stamp + " in " + last.where + ", " + Ago(age < 0 ? 0 : age);
+    // A device unplugged, reset or switched off stays refused: the program
+    // opened it once, at its start, and never retries.
+    if (last.refused) return {Verdict::Fail, line + ", refused by the device" + refusals, reopen};
+    if (last.refusals > 0)
+        return {Verdict::Warn, line + refusals,
+                "the device's USB cable and power, and the USB suspend setting: the device accepts triggers again now"};
+    return {Verdict::Ok, line, ""};
 }
 
 int Report(const Findings &findings, std::FILE *out)

@@ -40,9 +40,16 @@ struct LastTrigger {
     std::string how;
     std::string where;  // the log or the journal
     std::string line;   // the last trigger line, empty if none
+    bool refused = false;  // the device's error line follows it
+    int triggers = 0, refusals = 0;  // of the last hour's trigger lines read, and how many were refused
     int64_t now = 0;    // UTC seconds when read
 };
-Finding JudgeLastTrigger(const LastTrigger &last, const std::string &fix);
+// The program's output in order (a log's tail, the journal's lines): its
+// last trigger line, and the device's refusals of the last hour's triggers.
+void FindLastTrigger(const std::string &output, LastTrigger *last);
+// restart: what starts a program that stopped; reopen: what makes a running
+// one open the device anew.
+Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, const std::string &reopen);
 
 // --- Linux ----------------------------------------------------------------
 

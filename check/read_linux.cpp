@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform.h"
@@ -98,18 +99,39 @@ LastTrigger ReadJournal()
     LastTrigger last;
     last.where = "the journal";
     last.now = time(nullptr);
+    // Newest first, until an hour of trigger lines: a restart loop may have
+    // filled the journal with start-up failures since the last one.
+    FILE *pipe = popen("journalctl -u minute-trigger.service -r --no-pager -o cat 2>&1", "r");
+    if (pipe == nullptr) {
+        last.readable = false;
+        last.why = "journalctl cannot be run";
+        last.how = "journalctl -u minute-trigger shows it";
+        return last;
+    }
+    std::vector<std::string> lines;
+    int triggers = 0;
+    char *line = nullptr;
+    size_t size = 0;
+    int64_t utc;
+    for (ssize_t n; triggers < 60 && (n = getline(&line, &size, pipe)) > 0;) {
+        lines.emplace_back(line, static_cast<size_t>(n));
+        triggers += ParseTriggerLine(lines.back(), &utc);
+    }
+    free(line);
+    // Stopped early, journalctl ends on a broken pipe: only a full read has
+    // a status to judge.
+    const int status = pclose(pipe);
     std::string out;
-    const int status = Run("journalctl -u minute-trigger.service -n 200 --no-pager -o cat", &out);
-    if (status != 0 || out.find("insufficient permissions") != std::string::npos ||
+    for (auto l = lines.rbegin(); l != lines.rend(); ++l) out += *l;
+    const bool whole = triggers < 60;
+    if ((whole && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) || out.find("insufficient permissions") != std::string::npos ||
         out.find("not seeing messages from other users") != std::string::npos) {
         last.readable = false;
-        last.why = status != 0 ? FirstLine(out) : "this user sees only part of it";
+        last.why = whole && (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ? FirstLine(out) : "this user sees only part of it";
         last.how = "run it as root (sudo minute-trigger-check), or as a member of the systemd-journal group";
         return last;
     }
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("Trigger: ") != std::string::npos) last.line = line;
+    FindLastTrigger(out, &last);
     return last;
 }
 
@@ -156,7 +178,9 @@ Findings CheckThisMachine()
     }
     out.push_back(JudgeLinuxUnit(unit));
     if (systemd)
-        out.push_back(JudgeLastTrigger(ReadJournal(), "systemctl restart minute-trigger; journalctl -u minute-trigger -n 20 says why none came"));
+        out.push_back(JudgeLastTrigger(ReadJournal(), "systemctl restart minute-trigger; journalctl -u minute-trigger -n 20 says why none came",
+                                       "systemctl restart minute-trigger, which opens the device anew; refused again: "
+                                       "the device's USB cable and power"));
 
     ClockSync sync;
     ReadClockSync(&sync);

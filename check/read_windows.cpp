@@ -283,8 +283,7 @@ LastTrigger ReadLog(const std::wstring &folder)
     if (!tail.empty()) ReadFile(file, &tail[0], static_cast<DWORD>(tail.size()), &read, nullptr);
     CloseHandle(file);
     tail.resize(read);
-    const size_t trigger = tail.rfind("Trigger: ");
-    if (trigger != std::string::npos) last.line = tail.substr(trigger, tail.find_first_of("\r\n", trigger) - trigger);
+    FindLastTrigger(tail, &last);
     return last;
 }
 
@@ -498,7 +497,10 @@ Findings CheckThisMachine()
     CoUninitialize();
     for (const Finding &f : JudgeTask(task)) out.push_back(f);
     out.push_back(JudgeRunning(ReadRunning(folder, elevated)));
-    out.push_back(JudgeLastTrigger(ReadLog(folder), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came"));
+    out.push_back(JudgeLastTrigger(ReadLog(folder), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came",
+                                   "end the program, from a Command Prompt opened as administrator: taskkill /F /IM minute-trigger.exe; "
+                                   "the launcher starts it again 10 s later, which opens the device anew; refused again: "
+                                   "the device's USB cable and power"));
 
     std::wstring bare = folder;
     bare.pop_back();

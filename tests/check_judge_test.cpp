@@ -55,24 +55,45 @@ TEST(CheckReport, LinesFixesSummaryAndStatus)
     fclose(null);
 }
 
-TEST(CheckJudge, LastTriggerByItsAge)
+// Rows: the program's output as the log or the journal holds it, the
+// minutes since its last trigger line; the verdict, the fix and a part of
+// the line.
+TEST(CheckJudge, LastTriggerByItsAgeAndTheDevicesAnswer)
 {
     int64_t at = 0;
     ASSERT_TRUE(ParseTriggerLine("Mar 01 host minute-trigger[9]: Trigger: 20261209 14:25:00  ", &at));
     EXPECT_EQ(1796826300, at);
     EXPECT_FALSE(ParseTriggerLine("Clock: not synchronised", &at));
-    LastTrigger last{true, "", "", "the journal", "Trigger: 20261209 14:25:00  ", at + 59};
-    EXPECT_EQ(V::Ok, JudgeLastTrigger(last, "restart").verdict);
-    last.now = at + 600;
-    const Finding stale = JudgeLastTrigger(last, "restart");
-    EXPECT_EQ(V::Fail, stale.verdict);
-    EXPECT_TRUE(Has(stale.line, "10 min ago")) << stale.line;
-    EXPECT_EQ("restart", stale.fix);
-    last.line.clear();
-    EXPECT_EQ(V::Fail, JudgeLastTrigger(last, "restart").verdict);
-    last.readable = false, last.how = "sudo";
-    EXPECT_EQ(V::Unknown, JudgeLastTrigger(last, "restart").verdict);
-    EXPECT_EQ("sudo", JudgeLastTrigger(last, "restart").fix);
+    const std::string ok = "Trigger: 20261209 14:24:00  \r\n", refused = "AWG10K_Trigger() Error\r\n",
+                      last = "Trigger: 20261209 14:25:00  \r\n";
+    std::string hour;
+    for (int i = 0; i < 70; ++i) hour += ok + refused;
+    const struct {
+        std::string output;
+        int64_t after;
+        V verdict;
+        const char *fix, *part;
+    } rows[] = {
+        {ok + last, 59, V::Ok, "", "14:25:00 in the log, 59 s ago"},
+        {ok + last, 600, V::Fail, "restart", "10 min ago: none since"},
+        {"", 0, V::Fail, "restart", "none in the log"},
+        {ok + last + refused + "Clock: synchronised\r\n", 30, V::Fail, "reopen", "refused by the device; the device refused 1 of the last 2"},
+        {hour + last + refused, 30, V::Fail, "reopen", "refused 60 of the last 60"},
+        {ok + refused + last, 30, V::Warn, "the device's USB cable", "refused 1 of the last 2"},
+        // An error line before any trigger is a failed start, no trigger's.
+        {"AWG10K_Trigger() Error\n" + last, 30, V::Ok, "", "30 s ago"},
+    };
+    for (const auto &row : rows) {
+        LastTrigger read{true, "", "", "the log", "", false, 0, 0, at + row.after};
+        FindLastTrigger(row.output, &read);
+        const Finding f = JudgeLastTrigger(read, "restart", "reopen");
+        EXPECT_EQ(row.verdict, f.verdict) << f.line;
+        EXPECT_TRUE(Has(f.fix, row.fix)) << f.fix;
+        EXPECT_TRUE(Has(f.line, row.part)) << f.line;
+    }
+    LastTrigger unread{false, "denied", "sudo", "the journal", "", false, 0, 0, 0};
+    EXPECT_EQ(V::Unknown, JudgeLastTrigger(unread, "restart", "reopen").verdict);
+    EXPECT_EQ("sudo", JudgeLastTrigger(unread, "restart", "reopen").fix);
 }
 
 // The program's own rule decides, and the daemon found names the fix.
