@@ -132,19 +132,18 @@ Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, co
 
 int Report(const Findings &findings, std::FILE *out)
 {
-    static const char *const Marks[] = {"[ok]", "[warn]", "[FAIL]", "[unknown]"};
-    int ok = 0, to_fix = 0, unknown = 0, status = 0;
+    static const char *const Marks[] = {"[ok]", "[warn]", "[FAIL]", "[unknown]", "[note]"};
+    int count[5] = {};
     for (const Finding &f : findings) {
         fprintf(out, "%s %s\n", Marks[static_cast<int>(f.verdict)], f.line.c_str());
-        if (f.verdict != Verdict::Ok) fprintf(out, "    fix: %s\n", f.fix.c_str());
-        switch (f.verdict) {
-        case Verdict::Ok: ++ok; break;
-        case Verdict::Warn: ++to_fix; if (status < 1) status = 1; break;
-        case Verdict::Fail: ++to_fix; status = 2; break;
-        case Verdict::Unknown: ++unknown; break;
-        }
+        if (f.verdict != Verdict::Ok && f.verdict != Verdict::Note) fprintf(out, "    fix: %s\n", f.fix.c_str());
+        ++count[static_cast<int>(f.verdict)];
     }
-    fprintf(out, "minute-trigger-check: %d ok, %d to fix, %d unknown\n", ok, to_fix, unknown);
+    const int ok = static_cast<int>(Verdict::Ok), warn = static_cast<int>(Verdict::Warn),
+              fail = static_cast<int>(Verdict::Fail), unknown = static_cast<int>(Verdict::Unknown),
+              note = static_cast<int>(Verdict::Note);
+    fprintf(out, "minute-trigger-check: %d ok, %d warn, %d FAIL, %d unknown, %d noted\n", count[ok], count[warn],
+            count[fail], count[unknown], count[note]);
     fflush(out);
-    return status;
+    return count[fail] > 0 ? 2 : count[warn] > 0 ? 1 : count[unknown] > 0 ? 3 : 0;
 }

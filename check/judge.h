@@ -12,11 +12,14 @@
 
 #include "clock_watch.h"
 
-enum class Verdict : uint8_t { Ok, Warn, Fail, Unknown };
+// Note: a fact worth knowing that nothing on this PC can clear (Windows past
+// its end of support), printed but counting as ok.
+enum class Verdict : uint8_t { Ok, Warn, Fail, Unknown, Note };
 
-// One line of the report: what was checked and what was found, and for any
-// verdict but ok the exact command or setting that mends it (or, unknown,
-// how to find out).
+// One line of the report: what was checked and what was found, and for a
+// warning, a failure or an unknown the exact command or setting that mends
+// it (or how to find out). A note says in its line what can be done
+// elsewhere, and has no fix.
 struct Finding {
     Verdict verdict;
     std::string line;
@@ -194,7 +197,8 @@ Findings JudgeUpdatePolicy(const UpdatePolicy &policy);
 // --- the report -----------------------------------------------------------
 
 // Prints each finding, its fix under it, then the summary; returns the exit
-// status: 0 all ok or unknown, 1 warnings only, 2 any failure.
+// status in the monitoring plugins' convention: 0 all ok (or noted), 1 a
+// warning, 2 a failure, 3 nothing worse than unknown.
 int Report(const Findings &findings, std::FILE *out);
 
 #endif

@@ -25,10 +25,13 @@ std::string Number(unsigned long n)
     return text;
 }
 
-// The worst of two verdicts, unknown counting as least.
+// The worst of two verdicts, unknown counting as least and a note as more
+// than ok.
 Verdict Worse(Verdict a, Verdict b)
 {
-    auto rank = [](Verdict v) { return v == Verdict::Fail ? 3 : v == Verdict::Warn ? 2 : v == Verdict::Ok ? 1 : 0; };
+    auto rank = [](Verdict v) {
+        return v == Verdict::Fail ? 4 : v == Verdict::Warn ? 3 : v == Verdict::Note ? 2 : v == Verdict::Ok ? 1 : 0;
+    };
     return rank(a) >= rank(b) ? a : b;
 }
 
@@ -109,8 +112,11 @@ Finding JudgeWindows(const WindowsVersion &w, int today)
                   ", " + (w.edition.empty() ? "edition unknown" : w.edition) + "), " + (w.os64 ? "64-bit" : "32-bit"),
               ""};
     // End of support by INSTALL.txt's dates: LTSC editions (EditionID
-    // ...S) run longer than the general ones of the same build.
-    const bool ltsc = !w.edition.empty() && w.edition.back() == 'S' && w.edition.find("Enterprise") != std::string::npos;
+    // ...S, and their N editions without the media features, ...SN) run
+    // longer than the general ones of the same build.
+    std::string edition = w.edition;
+    if (!edition.empty() && edition.back() == 'N') edition.pop_back();
+    const bool ltsc = !edition.empty() && edition.back() == 'S' && edition.find("Enterprise") != std::string::npos;
     int ended = 0;
     const char *date = "";
     if (w.major == 6 && w.minor == 1) ended = 20200114, date = "14 January 2020";
@@ -125,13 +131,18 @@ Finding JudgeWindows(const WindowsVersion &w, int today)
     }
     // Windows Server shares the builds, not the dates.
     if (w.product.find("Server") != std::string::npos) ended = 0;
+    // Neither is mended on this PC: noted, with what can be done.
     if (ended != 0 && today > ended)
-        Add(&f, Verdict::Warn,
-            std::string("its support ended on ") + date + ": no security fixes since, unless in paid Extended Security Updates",
-            std::string("keep the PC off the internet, or move it to a serviced edition (") + LeftAlone + ")");
+        Add(&f, Verdict::Note,
+            std::string("its support ended on ") + date +
+                ": no security fixes since, unless in paid Extended Security Updates; keep the PC off the internet, "
+                "or move it to a serviced edition (" + LeftAlone + ")",
+            "");
     if (w.edition.rfind("Core", 0) == 0)
-        Add(&f, Verdict::Warn, "a Home edition, which ignores Group Policy",
-            std::string("set the policies as registry values (") + LeftAlone + ")");
+        Add(&f, Verdict::Note,
+            std::string("a Home edition, which ignores Group Policy: the policies' lines below read the registry values "
+                        "that stand in for them (") + LeftAlone + ")",
+            "");
     return f;
 }
 

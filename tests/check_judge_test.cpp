@@ -36,22 +36,40 @@ std::vector<V> Verdicts(const Findings &findings)
 
 }  // namespace
 
-// The fix under every line but an ok one; the summary counts warnings and
-// failures together; the status is the worst, unknown counting as ok.
+// The fix under every line but an ok one or a note; the summary counts each
+// verdict apart; the status is the monitoring plugins' (0 ok, 1 warning, 2
+// failure, 3 nothing worse than unknown), a note counting as ok.
 TEST(CheckReport, LinesFixesSummaryAndStatus)
 {
     char *text = nullptr;
     size_t size = 0;
     FILE *out = open_memstream(&text, &size);
-    EXPECT_EQ(2, Report({{V::Ok, "a", "never shown"}, {V::Warn, "b", "do b"}, {V::Fail, "c", "do c"}, {V::Unknown, "d", "ask"}}, out));
+    EXPECT_EQ(2, Report({{V::Ok, "a", "never shown"}, {V::Warn, "b", "do b"}, {V::Fail, "c", "do c"}, {V::Unknown, "d", "ask"},
+                         {V::Note, "e", ""}},
+                        out));
     fclose(out);
-    EXPECT_EQ("[ok] a\n[warn] b\n    fix: do b\n[FAIL] c\n    fix: do c\n[unknown] d\n    fix: ask\n"
-              "minute-trigger-check: 1 ok, 2 to fix, 1 unknown\n",
+    EXPECT_EQ("[ok] a\n[warn] b\n    fix: do b\n[FAIL] c\n    fix: do c\n[unknown] d\n    fix: ask\n[note] e\n"
+              "minute-trigger-check: 1 ok, 1 warn, 1 FAIL, 1 unknown, 1 noted\n",
               std::string(text));
     free(text);
+    const struct {
+        std::vector<V> verdicts;
+        int status;
+    } rows[] = {
+        {{V::Ok}, 0},
+        {{V::Ok, V::Note}, 0},
+        {{V::Ok, V::Unknown}, 3},
+        {{V::Note, V::Unknown}, 3},
+        {{V::Unknown, V::Warn}, 1},
+        {{V::Warn, V::Unknown, V::Fail, V::Note}, 2},
+        {{}, 0},
+    };
     FILE *null = fopen("/dev/null", "w");
-    EXPECT_EQ(0, Report({{V::Ok, "a", ""}, {V::Unknown, "b", "ask"}}, null));
-    EXPECT_EQ(1, Report({{V::Ok, "a", ""}, {V::Warn, "b", "do b"}}, null));
+    for (const auto &row : rows) {
+        Findings findings;
+        for (V v : row.verdicts) findings.push_back({v, "x", "y"});
+        EXPECT_EQ(row.status, Report(findings, null)) << findings.size();
+    }
     fclose(null);
 }
 
@@ -133,15 +151,15 @@ TEST(CheckJudge, WindowsEditionsAndTheirSupport)
 {
     const WindowsVersion pro{10, 0, 19045, 0, "Windows 10 Pro", "Professional", "22H2", false};
     EXPECT_EQ(V::Ok, JudgeWindows(pro, 20251014).verdict);
-    EXPECT_EQ(V::Warn, JudgeWindows(pro, 20251015).verdict);
-    WindowsVersion ltsc{10, 0, 19044, 0, "Windows 10 Enterprise LTSC 2021", "EnterpriseS", "21H2", false};
+    EXPECT_EQ(V::Note, JudgeWindows(pro, 20251015).verdict);
+    WindowsVersion ltsc{10, 0, 19044, 0, "Windows 10 Enterprise N LTSC 2021", "EnterpriseSN", "21H2", false};
     EXPECT_EQ(V::Ok, JudgeWindows(ltsc, 20261209).verdict);
-    EXPECT_EQ(V::Warn, JudgeWindows(ltsc, 20270113).verdict);
+    EXPECT_EQ(V::Note, JudgeWindows(ltsc, 20270113).verdict);
     ltsc.edition = "IoTEnterpriseS";
     EXPECT_EQ(V::Ok, JudgeWindows(ltsc, 20300101).verdict);
-    EXPECT_EQ(V::Warn, JudgeWindows({6, 1, 7601, 0, "Windows 7 Professional", "Professional", "", false}, 20261209).verdict);
+    EXPECT_EQ(V::Note, JudgeWindows({6, 1, 7601, 0, "Windows 7 Professional", "Professional", "", false}, 20261209).verdict);
     const Finding home = JudgeWindows({10, 0, 22631, 0, "Windows 11 Home", "Core", "23H2", true}, 20261209);
-    EXPECT_EQ(V::Warn, home.verdict);
+    EXPECT_EQ(V::Note, home.verdict);
     EXPECT_TRUE(Has(home.line, "Home")) << home.line;
 }
 
