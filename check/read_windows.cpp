@@ -236,35 +236,70 @@ Running ReadRunning(const std::wstring &folder, bool elevated)
     return r;
 }
 
-LastTrigger ReadLog(const std::wstring &folder)
+// Where the launcher writes its log: beside itself, or, where that cannot be
+// written (the logon task's, in the locked folder), in the profile of the
+// user it runs as, who need not be the one running this check (a standard
+// user's task, checked as an administrator): every profile's.
+std::vector<std::wstring> LogPlaces(const std::wstring &folder)
+{
+    const wchar_t *const own = L"\\minute-trigger\\minute-trigger.log";
+    std::vector<std::wstring> places = {folder + L"minute-trigger.log"};
+    wchar_t data[MAX_PATH] = L"";
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) places.push_back(data + std::wstring(own));
+    const wchar_t *list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    HKEY k;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_READ | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return places;
+    wchar_t sid[256];
+    for (DWORD i = 0, size = 256; RegEnumKeyExW(k, i, sid, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, size = 256) {
+        // ProfileImagePath is REG_EXPAND_SZ: %SystemDrive%\Users\lab.
+        wchar_t image[MAX_PATH], path[MAX_PATH];
+        DWORD bytes = sizeof image - sizeof(wchar_t);
+        if (RegGetValueW(k, sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, image, &bytes) !=
+            ERROR_SUCCESS)
+            continue;
+        const DWORD n = ExpandEnvironmentStringsW(image, path, MAX_PATH);
+        if (n == 0 || n > MAX_PATH) continue;
+        const std::wstring place = path + std::wstring(L"\\AppData\\Local") + own;
+        bool known = false;
+        for (const std::wstring &p : places) known = known || Lower(p) == Lower(place);
+        if (!known) places.push_back(place);
+    }
+    RegCloseKey(k);
+    return places;
+}
+
+LastTrigger ReadLog(const std::wstring &folder, bool elevated)
 {
     LastTrigger last;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     last.now = static_cast<int64_t>((ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart / 10000000) - 11644473600LL);
-    // Where the launcher writes it: beside itself, or where that cannot be
-    // written (the logon task's, in the locked folder), in the profile of
-    // the user it runs as, of whom only this one's can be found. The newer
-    // of the two is the one in use.
-    wchar_t data[MAX_PATH] = L"";
-    GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
-    const std::wstring logs[] = {folder + L"minute-trigger.log", std::wstring(data) + L"\\minute-trigger\\minute-trigger.log"};
+    // The newest is the one in use.
+    const std::vector<std::wstring> places = LogPlaces(folder);
     std::wstring log;
     ULONGLONG newest = 0;
-    for (const std::wstring &candidate : logs) {
+    int found = 0, denied = 0;
+    for (const std::wstring &candidate : places) {
         WIN32_FILE_ATTRIBUTE_DATA a;
-        if (!GetFileAttributesExW(candidate.c_str(), GetFileExInfoStandard, &a)) continue;
+        if (!GetFileAttributesExW(candidate.c_str(), GetFileExInfoStandard, &a)) {
+            denied += GetLastError() == ERROR_ACCESS_DENIED;
+            continue;
+        }
+        ++found;
         const ULONGLONG written = ULARGE_INTEGER{{a.ftLastWriteTime.dwLowDateTime, a.ftLastWriteTime.dwHighDateTime}}.QuadPart;
         if (log.empty() || written > newest) log = candidate, newest = written;
     }
+    const std::string unseen = denied > 0 && !elevated ? ", other users' profiles unseen: run this check as administrator" : "";
     if (log.empty()) {
         last.readable = false;
         last.where = "the launcher's log";
-        last.why = "no " + Narrow(logs[0].c_str()) + " nor " + Narrow(logs[1].c_str());
-        last.how = "the launcher writes it once started: schtasks /Run /TN minute-trigger";
+        last.why = "none beside the launcher nor in any of " + std::to_string(places.size() - 1) + " profiles" + unseen;
+        last.how = denied > 0 && !elevated ? "run this check from a Command Prompt opened as administrator"
+                                           : "the launcher writes it once started: schtasks /Run /TN minute-trigger";
         return last;
     }
-    last.where = Narrow(log.c_str());
+    last.where = Narrow(log.c_str()) + (found > 1 ? " (the newest of " + std::to_string(found) + " logs)" : "") + unseen;
     const HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -497,7 +532,7 @@ Findings CheckThisMachine()
     CoUninitialize();
     for (const Finding &f : JudgeTask(task)) out.push_back(f);
     out.push_back(JudgeRunning(ReadRunning(folder, elevated)));
-    out.push_back(JudgeLastTrigger(ReadLog(folder), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came",
+    out.push_back(JudgeLastTrigger(ReadLog(folder, elevated), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came",
                                    "end the program, from a Command Prompt opened as administrator: taskkill /F /IM minute-trigger.exe; "
                                    "the launcher starts it again 10 s later, which opens the device anew; refused again: "
                                    "the device's USB cable and power"));
