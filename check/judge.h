@@ -156,11 +156,19 @@ struct PathSecurity {
 // Wine keeps no permissions of Windows' own: every file is its Unix user's.
 Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine);
 
+// A start or stop trigger of a service (SERVICE_TRIGGER).
+struct ServiceTrigger {
+    bool start = true;       // else a stop trigger
+    unsigned long type = 0;  // SERVICE_TRIGGER_TYPE_: 2 an IP address's arrival or removal, 3 domain membership
+    std::string subtype;     // its GUID, lower case
+};
 struct TimeService {
     enum State : uint8_t { Running, Stopped, Missing, Unreadable } state = Unreadable;
     unsigned long error = 0;
     unsigned long start_type = 0;  // SERVICE_AUTO_START 2, DEMAND 3, DISABLED 4
-    bool trigger_start = false;
+    std::vector<ServiceTrigger> triggers;
+    bool domain = false;  // this PC is joined to a domain
+    bool policy = false;  // Group Policy sets the values below (HKLM\SOFTWARE\Policies\Microsoft\W32Time)
     std::string type, ntp_server;  // Parameters
     bool poll_read = false;
     unsigned long special_poll = 0, min_poll = 0, max_poll = 0;  // seconds; log2 seconds; log2 seconds
@@ -169,13 +177,21 @@ struct TimeService {
 Findings JudgeTimeService(const TimeService &service, const ClockSync &sync);
 // The poll interval Windows Time uses, in seconds; 0 when it does not poll.
 unsigned long EffectivePoll(const TimeService &service);
+// The clock's line, its fixes fit for the service's state.
+Finding JudgeWindowsClock(const ClockSync &sync, const TimeService &service);
 
+// On mains: each value the power plan's, unless a Group Policy sets it,
+// which then decides.
+struct PowerValue {
+    bool read = false;
+    unsigned long plan = 0;
+    bool policy_set = false;
+    unsigned long policy = 0;
+};
 struct Power {
     bool readable = false;
     std::string why;
-    unsigned long sleep = 0, hibernate = 0, usb_suspend = 0;  // on AC: seconds (0 never); 1 enabled
-    bool usb_read = false;
-    bool sleep_policy = false, hibernate_policy = false, usb_policy = false;
+    PowerValue sleep, hibernate, usb_suspend;  // seconds (0 never); seconds; 1 enabled
 };
 Findings JudgePower(const Power &power);
 
@@ -191,6 +207,11 @@ Finding JudgeAutoLogon(const AutoLogon &logon);
 struct UpdatePolicy {
     bool drivers_set = false, reboot_set = false, options_set = false;
     unsigned long exclude_drivers = 0, no_reboot = 0, au_options = 0;
+    unsigned build = 0;
+    // Before the drivers policy (Windows 10 1607), the device installation
+    // setting: 0 never looks for drivers on Windows Update.
+    bool search_order_set = false;
+    unsigned long search_order = 0;
 };
 Findings JudgeUpdatePolicy(const UpdatePolicy &policy);
 

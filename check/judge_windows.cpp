@@ -384,39 +384,89 @@ unsigned long EffectivePoll(const TimeService &s)
     return s.special_poll;
 }
 
+namespace {
+
+// SERVICE_TRIGGER_TYPE_DOMAIN_JOIN's two events, and the network's first
+// address (SERVICE_TRIGGER_TYPE_IP_ADDRESS_AVAILABILITY).
+const char DomainJoined[] = "1ce20aba-9851-4421-9430-1ddeb766e809", NotDomainJoined[] = "ddaf516e-58c2-4866-9574-c3b615d42ea1";
+
+// A domain trigger's event comes on this PC when it is the PC's own state;
+// the others (the network's) come and go.
+bool Fires(const ServiceTrigger &t, bool domain)
+{
+    return t.type != 3 || t.subtype == (domain ? DomainJoined : NotDomainJoined);
+}
+
+// Started with Windows and whenever the network comes, stopped only when it
+// goes: Microsoft's own method (KB 2385818).
+const char StartWithWindows[] = "sc config w32time start= auto && sc triggerinfo w32time start/networkon stop/networkoff";
+const char Peer[] =
+    "w32tm /config /manualpeerlist:\"TIMESERVER,0x8\" /syncfromflags:manual /update (TIMESERVER standing for the time "
+    "server's name: the lab's own, or time.windows.com)";
+const char Policy[] =
+    "change the policy, then gpupdate /force: Computer Configuration > Administrative Templates > System > Windows Time "
+    "Service > Time Providers > Configure Windows NTP Client (the poll bounds: Windows Time Service > Global "
+    "Configuration Settings)";
+
+}  // namespace
+
 Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
 {
-    Findings out;
-    const bool adjusted = JudgeClock(sync) == ClockState::Synchronised;
-    const char *start = "sc config w32time start= auto && sc triggerinfo w32time start/networkon stop/networkoff && net start w32time";
     if (s.state == TimeService::Missing)
         return {{Verdict::Unknown, "Windows Time: no such service here (Wine has none)", "check it on the PC itself"}};
     if (s.state == TimeService::Unreadable)
         return {{Verdict::Unknown, "Windows Time: its state cannot be read (error " + Number(s.error) + ")",
                  "sc query w32time shows it"}};
+    const bool running = s.state == TimeService::Running;
     const char *how = s.start_type == 2 ? "automatic" : s.start_type == 3 ? "manual" : s.start_type == 4 ? "disabled" : "other";
-    const std::string state = std::string("Windows Time: ") + (s.state == TimeService::Running ? "running" : "stopped") +
-                              ", start " + how + (s.trigger_start ? " (on a trigger)" : "");
-    if (s.start_type == 4 && adjusted)
-        out.push_back({Verdict::Ok, state + ": another time service adjusts the clock", ""});
-    else if (s.state != TimeService::Running)
-        out.push_back({Verdict::Fail, state + ": nothing corrects the clock", start});
-    else if (s.start_type != 2)
-        out.push_back({Verdict::Warn, state + ": it may stop soon after Windows starts and stay stopped", start});
+    const std::string state = std::string("Windows Time: ") + (running ? "running" : "stopped") + ", start " + how +
+                              (s.triggers.empty() ? "" : " (on a trigger)");
+    // The clock adjusted while Windows Time is stopped: another time service
+    // keeps it, and Windows Time must stay stopped beside it.
+    if (!running && JudgeClock(sync) == ClockState::Synchronised) {
+        if (s.start_type == 4) return {{Verdict::Ok, state + ": another time service adjusts the clock", ""}};
+        return {{Verdict::Warn, state + ": another time service adjusts the clock, and Windows Time may start beside it",
+                 "sc config w32time start= disabled"}};
+    }
+    bool stops = false, starts = s.start_type == 2;
+    for (const ServiceTrigger &t : s.triggers) {
+        stops = stops || (!t.start && t.type == 3 && Fires(t, s.domain));
+        starts = starts || (t.start && (t.type == 2 || t.type == 3) && Fires(t, s.domain));
+    }
+    const std::string stopped_by = std::string(": a trigger stops it whenever this PC is ") +
+                                   (s.domain ? "joined to a domain" : "in no domain") +
+                                   ", as it is: it stops again after each start (KB 2385818)";
+    Findings out;
+    if (!running)
+        out.push_back({Verdict::Fail, state + ": nothing corrects the clock" + (stops ? stopped_by : ""),
+                       std::string(StartWithWindows) + " && net start w32time"});
+    else if (stops)
+        out.push_back({Verdict::Warn, state + stopped_by, StartWithWindows});
+    else if (!starts)
+        out.push_back({Verdict::Warn, state + ": it may stop soon after Windows starts and stay stopped", StartWithWindows});
     else
         out.push_back({Verdict::Ok, state, ""});
-    if (s.start_type == 4 && adjusted) return out;
+
     const unsigned long poll = EffectivePoll(s);
-    std::string source = "Windows Time source: Type " + (s.type.empty() ? std::string("unset") : s.type) + ", NtpServer " +
+    std::string source = std::string("Windows Time source") + (s.policy ? " (Group Policy)" : "") + ": Type " +
+                         (s.type.empty() ? std::string("unset") : s.type) + ", NtpServer " +
                          (s.ntp_server.empty() ? std::string("unset") : s.ntp_server);
-    const char *often =
-        "the high-accuracy settings in INSTALL.txt, \"Keeping the clock on UTC\" (MinPollInterval and MaxPollInterval 6, "
-        "SpecialPollInterval 64, then w32tm /config /update)";
+    // w32tm /config /update needs the service running (0x80070426).
+    const std::string first = running ? "" : "net start w32time && ";
+    const std::string peer = s.policy ? Policy : first + Peer;
+    const std::string config = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W32Time\\";
+    const std::string often =
+        s.policy ? std::string(Policy)
+                 : first + "reg add " + config + "Config /v MinPollInterval /t REG_DWORD /d 6 /f && reg add " + config +
+                       "Config /v MaxPollInterval /t REG_DWORD /d 6 /f && reg add " + config +
+                       "TimeProviders\\NtpClient /v SpecialPollInterval /t REG_DWORD /d 64 /f && w32tm /config /update";
     if (!s.poll_read)
         out.push_back({Verdict::Unknown, source + "; its poll interval cannot be read", "w32tm /query /configuration shows it"});
     else if (poll == 0)
-        out.push_back({Verdict::Fail, source + ": it never polls a time server",
-                       "w32tm /config /manualpeerlist:\"TIMESERVER,0x8\" /syncfromflags:manual /update"});
+        out.push_back({Verdict::Fail, source + ": it never polls a time server", peer});
+    else if (Lower(s.type) == "nt5ds" && !s.domain)
+        out.push_back({Verdict::Fail, source + ": NT5DS takes the time from a domain, and this PC is in none: it syncs with nothing",
+                       peer});
     else if (poll > 1024)
         out.push_back({Verdict::Warn,
                        source + ", polled every " + Number(poll) + " s (SpecialPollInterval " + Number(s.special_poll) +
@@ -428,34 +478,54 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
     return out;
 }
 
+Finding JudgeWindowsClock(const ClockSync &sync, const TimeService &s)
+{
+    // w32tm answers only while the service runs (0x80070426): start it first.
+    const std::string first = s.state == TimeService::Stopped ? "net start w32time && " : "";
+    Finding f = JudgeClockLine(sync, "", first + "w32tm /resync, then the Windows Time lines' fixes keep it corrected");
+    if (f.verdict == Verdict::Unknown && s.state != TimeService::Missing)
+        f.fix = first + "w32tm /query /status shows the source and the last synchronisation";
+    return f;
+}
+
 Findings JudgePower(const Power &p)
 {
     if (!p.readable)
         return {{Verdict::Unknown, "power: the plan cannot be read (" + p.why + ")", "powercfg /query shows it"}};
     Findings out;
-    auto minutes = [](unsigned long s) { return s == 0 ? std::string("never") : "after " + Number((s + 59) / 60) + " min"; };
-    const char *policy = " (set by Group Policy: Computer Configuration > Administrative Templates > System > Power Management)";
-    Finding sleep{Verdict::Ok, "power on mains: sleep " + minutes(p.sleep) + (p.sleep_policy ? " (Group Policy)" : "") +
-                                   ", hibernate " + minutes(p.hibernate) + (p.hibernate_policy ? " (Group Policy)" : ""),
-                  ""};
-    if (p.sleep != 0 || p.hibernate != 0) {
+    auto value = [](const PowerValue &v) { return v.policy_set ? v.policy : v.plan; };
+    auto minutes = [&](const PowerValue &v) {
+        const unsigned long s = value(v);
+        return (s == 0 ? std::string("never") : "after " + Number((s + 59) / 60) + " min") + (v.policy_set ? " (Group Policy)" : "");
+    };
+    const std::string policy =
+        "change the policy: Computer Configuration > Administrative Templates > System > Power Management > ";
+    Finding sleep{Verdict::Ok, "power on mains: sleep " + minutes(p.sleep) + ", hibernate " + minutes(p.hibernate), ""};
+    if (value(p.sleep) != 0 || value(p.hibernate) != 0) {
         sleep.verdict = Verdict::Warn;
         sleep.line += ": the program holds off idle sleep only while it runs";
-        sleep.fix = p.sleep_policy || p.hibernate_policy ? std::string("change the policy") + policy
-                                                         : "powercfg /change standby-timeout-ac 0 && powercfg /change hibernate-timeout-ac 0";
+        // Where a policy sets a value, a powercfg change is overridden.
+        if (value(p.sleep) != 0)
+            sleep.fix = p.sleep.policy_set ? policy + "Sleep Settings > Specify the system sleep timeout (plugged in): 0"
+                                           : "powercfg /change standby-timeout-ac 0";
+        if (value(p.hibernate) != 0)
+            sleep.fix += (sleep.fix.empty() ? "" : " ; ") +
+                         (p.hibernate.policy_set ? policy + "Sleep Settings > Specify the system hibernate timeout (plugged in): 0"
+                                                 : std::string("powercfg /change hibernate-timeout-ac 0"));
     }
     out.push_back(sleep);
-    if (!p.usb_read)
+    const std::string by = p.usb_suspend.policy_set ? " (Group Policy)" : "";
+    if (!p.usb_suspend.read && !p.usb_suspend.policy_set)
         out.push_back({Verdict::Unknown, "USB selective suspend: not in this power plan", "powercfg /query shows the plan's settings"});
-    else if (p.usb_suspend != 0)
+    else if (value(p.usb_suspend) != 0)
         out.push_back({Verdict::Warn,
-                       std::string("USB selective suspend: enabled") + (p.usb_policy ? " (Group Policy)" : "") +
-                           ": Windows may switch the device off while the program holds it",
-                       p.usb_policy ? std::string("change the policy") + policy
-                                    : "powercfg /setacvalueindex SCHEME_CURRENT 2a737441-1930-4402-8d77-b2bebba308a3 "
-                                      "48e6b7a6-50f5-4782-a5d4-53bb8f07e226 0 && powercfg /setactive SCHEME_CURRENT"});
+                       "USB selective suspend: enabled" + by + ": Windows may switch the device off while the program holds it",
+                       p.usb_suspend.policy_set ? "change the Group Policy that sets USB selective suspend (power setting "
+                                                  "48e6b7a6-50f5-4782-a5d4-53bb8f07e226) to disabled, then gpupdate /force"
+                                                : "powercfg /setacvalueindex SCHEME_CURRENT 2a737441-1930-4402-8d77-b2bebba308a3 "
+                                                  "48e6b7a6-50f5-4782-a5d4-53bb8f07e226 0 && powercfg /setactive SCHEME_CURRENT"});
     else
-        out.push_back({Verdict::Ok, std::string("USB selective suspend: disabled") + (p.usb_policy ? " (Group Policy)" : ""), ""});
+        out.push_back({Verdict::Ok, "USB selective suspend: disabled" + by, ""});
     return out;
 }
 
@@ -477,11 +547,21 @@ Findings JudgeUpdatePolicy(const UpdatePolicy &p)
 {
     const std::string key = "HKLM\\SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate";
     Findings out;
-    if (p.drivers_set && p.exclude_drivers == 1)
+    // The drivers policy came with Windows 10 1607 (build 14393); before it,
+    // the device installation setting keeps Windows Update's drivers away.
+    if (p.build < 14393) {
+        if (p.search_order_set && p.search_order == 0)
+            out.push_back({Verdict::Ok, "Windows Update: never looks for drivers (SearchOrderConfig 0)", ""});
+        else
+            out.push_back({Verdict::Warn, "Windows Update: looks for drivers: it may replace the device's USB driver",
+                           "reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching /v SearchOrderConfig "
+                           "/t REG_DWORD /d 0 /f"});
+    } else if (p.drivers_set && p.exclude_drivers == 1) {
         out.push_back({Verdict::Ok, "Windows Update: drivers excluded", ""});
-    else
+    } else {
         out.push_back({Verdict::Warn, "Windows Update: drivers included: it may replace the device's USB driver",
                        "reg add " + key + " /v ExcludeWUDriversInQualityUpdate /t REG_DWORD /d 1 /f"});
+    }
     if (p.reboot_set && p.no_reboot == 1 && p.options_set && p.au_options == 4)
         out.push_back({Verdict::Ok, "Windows Update: no automatic restart while someone is logged on", ""});
     else

@@ -422,22 +422,71 @@ TimeService ReadTimeService(unsigned build)
             s.start_type = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(config)->dwStartType;
         // SERVICE_CONFIG_TRIGGER_INFO (8) and its SERVICE_TRIGGER_INFO,
         // Windows 7 and later, which MinGW declares only for a build that
-        // targets them: the count is the first member.
+        // targets them: laid out here as there, its pointers into the buffer.
+        struct Trigger {
+            DWORD type, action;
+            const GUID *subtype;
+            DWORD items;
+            void *data;
+        };
+        struct Triggers {
+            DWORD count;
+            const Trigger *triggers;
+            BYTE *reserved;
+        };
         alignas(void *) BYTE triggers[8192];
-        if (QueryServiceConfig2W(service, 8, triggers, sizeof triggers, &needed))
-            s.trigger_start = *reinterpret_cast<DWORD *>(triggers) > 0;
+        if (QueryServiceConfig2W(service, 8, triggers, sizeof triggers, &needed)) {
+            const auto *info = reinterpret_cast<const Triggers *>(triggers);
+            for (DWORD i = 0; i < info->count; ++i) {
+                ServiceTrigger t;
+                t.start = info->triggers[i].action == 1;  // SERVICE_TRIGGER_ACTION_SERVICE_START
+                t.type = info->triggers[i].type;
+                if (const GUID *g = info->triggers[i].subtype) {
+                    char text[40];
+                    snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", static_cast<unsigned long>(g->Data1),
+                             g->Data2, g->Data3, g->Data4[0], g->Data4[1], g->Data4[2], g->Data4[3], g->Data4[4], g->Data4[5],
+                             g->Data4[6], g->Data4[7]);
+                    t.subtype = text;
+                }
+                s.triggers.push_back(t);
+            }
+        }
     } else {
         s.error = GetLastError();
         s.state = s.error == ERROR_SERVICE_DOES_NOT_EXIST ? TimeService::Missing : TimeService::Unreadable;
     }
     if (service != nullptr) CloseServiceHandle(service);
     if (manager != nullptr) CloseServiceHandle(manager);
-    const wchar_t *w32time = L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\";
-    RegString((std::wstring(w32time) + L"Parameters").c_str(), L"Type", &s.type);
-    RegString((std::wstring(w32time) + L"Parameters").c_str(), L"NtpServer", &s.ntp_server);
-    s.poll_read = RegDword((std::wstring(w32time) + L"Config").c_str(), L"MinPollInterval", &s.min_poll) &&
-                  RegDword((std::wstring(w32time) + L"Config").c_str(), L"MaxPollInterval", &s.max_poll) &&
-                  RegDword((std::wstring(w32time) + L"TimeProviders\\NtpClient").c_str(), L"SpecialPollInterval", &s.special_poll);
+    // Each value the service's own, unless Group Policy sets it, which then
+    // wins over it and over any change made there.
+    const std::wstring own = L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\", policy = L"SOFTWARE\\Policies\\Microsoft\\W32Time\\";
+    auto text = [&](const wchar_t *key, const wchar_t *name, std::string *out) {
+        const bool set = RegString((policy + key).c_str(), name, out);
+        s.policy = s.policy || set;
+        return set || RegString((own + key).c_str(), name, out);
+    };
+    auto number = [&](const wchar_t *key, const wchar_t *name, unsigned long *out) {
+        const bool set = RegDword((policy + key).c_str(), name, out);
+        s.policy = s.policy || set;
+        return set || RegDword((own + key).c_str(), name, out);
+    };
+    text(L"Parameters", L"Type", &s.type);
+    text(L"Parameters", L"NtpServer", &s.ntp_server);
+    const bool least = number(L"Config", L"MinPollInterval", &s.min_poll);
+    const bool most = number(L"Config", L"MaxPollInterval", &s.max_poll);
+    s.poll_read = number(L"TimeProviders\\NtpClient", L"SpecialPollInterval", &s.special_poll) && least && most;
+    // Found at run time, as the power calls are: netapi32 is no import of
+    // this check's.
+    using Join = DWORD(WINAPI *)(const wchar_t *, wchar_t **, int *);
+    using Free = DWORD(WINAPI *)(void *);
+    const Join join = Find<Join>(L"netapi32.dll", "NetGetJoinInformation");
+    const Free free_buffer = Find<Free>(L"netapi32.dll", "NetApiBufferFree");
+    wchar_t *name = nullptr;
+    int joined = 0;
+    if (join != nullptr && join(nullptr, &name, &joined) == 0) {
+        s.domain = joined == 3;  // NetSetupDomainName
+        if (free_buffer != nullptr) free_buffer(name);
+    }
     return s;
 }
 
@@ -465,23 +514,23 @@ Power ReadPower()
     static const GUID Usb = {0x2a737441, 0x1930, 0x4402, {0x8d, 0x77, 0xb2, 0xbe, 0xbb, 0xa3, 0x08, 0xa3}};
     static const GUID Suspend = {0x48e6b7a6, 0x50f5, 0x4782, {0xa5, 0xd4, 0x53, 0xbb, 0x8f, 0x07, 0xe2, 0x26}};
     DWORD value = 0;
-    p.readable = read(nullptr, scheme, &Sleep, &Standby, &value) == ERROR_SUCCESS;
-    p.sleep = value;
+    p.sleep.read = read(nullptr, scheme, &Sleep, &Standby, &value) == ERROR_SUCCESS;
+    p.sleep.plan = value;
     value = 0;
-    p.readable = read(nullptr, scheme, &Sleep, &Hibernate, &value) == ERROR_SUCCESS && p.readable;
-    p.hibernate = value;
+    p.hibernate.read = read(nullptr, scheme, &Sleep, &Hibernate, &value) == ERROR_SUCCESS;
+    p.hibernate.plan = value;
     value = 0;
-    p.usb_read = read(nullptr, scheme, &Usb, &Suspend, &value) == ERROR_SUCCESS;
-    p.usb_suspend = value;
+    p.usb_suspend.read = read(nullptr, scheme, &Usb, &Suspend, &value) == ERROR_SUCCESS;
+    p.usb_suspend.plan = value;
+    p.readable = p.sleep.read && p.hibernate.read;
     if (!p.readable) p.why = "the sleep settings cannot be read";
     LocalFree(scheme);
     // Group Policy writes its own values under Policies, which win over
     // the plan's.
-    unsigned long ignored;
     const std::wstring policies = L"SOFTWARE\\Policies\\Microsoft\\Power\\PowerSettings\\";
-    p.sleep_policy = RegDword((policies + L"29F6C1DB-86DA-48C5-9FDB-F2B67B1F44DA").c_str(), L"ACSettingIndex", &ignored);
-    p.hibernate_policy = RegDword((policies + L"9D7815A6-7EE4-497E-8888-515A05F02364").c_str(), L"ACSettingIndex", &ignored);
-    p.usb_policy = RegDword((policies + L"48E6B7A6-50F5-4782-A5D4-53BB8F07E226").c_str(), L"ACSettingIndex", &ignored);
+    p.sleep.policy_set = RegDword((policies + L"29F6C1DB-86DA-48C5-9FDB-F2B67B1F44DA").c_str(), L"ACSettingIndex", &p.sleep.policy);
+    p.hibernate.policy_set = RegDword((policies + L"9D7815A6-7EE4-497E-8888-515A05F02364").c_str(), L"ACSettingIndex", &p.hibernate.policy);
+    p.usb_suspend.policy_set = RegDword((policies + L"48E6B7A6-50F5-4782-A5D4-53BB8F07E226").c_str(), L"ACSettingIndex", &p.usb_suspend.policy);
     return p;
 }
 
@@ -500,9 +549,11 @@ AutoLogon ReadAutoLogon(const std::string &kind)
     return l;
 }
 
-UpdatePolicy ReadUpdatePolicy()
+UpdatePolicy ReadUpdatePolicy(unsigned build)
 {
     UpdatePolicy u;
+    u.build = build;
+    u.search_order_set = RegDword(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching", L"SearchOrderConfig", &u.search_order);
     const wchar_t *update = L"SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate";
     const wchar_t *au = L"SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
     u.drivers_set = RegDword(update, L"ExcludeWUDriversInQualityUpdate", &u.exclude_drivers);
@@ -543,10 +594,11 @@ Findings CheckThisMachine()
 
     ClockSync sync;
     ReadClockSync(&sync);
-    for (const Finding &f : JudgeTimeService(ReadTimeService(windows.build), sync)) out.push_back(f);
-    out.push_back(JudgeClockLine(sync, "", "w32tm /resync, then keep Windows Time correcting: see \"Keeping the clock on UTC\" in INSTALL.txt"));
+    const TimeService time_service = ReadTimeService(windows.build);
+    for (const Finding &f : JudgeTimeService(time_service, sync)) out.push_back(f);
+    out.push_back(JudgeWindowsClock(sync, time_service));
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
-    for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy())) out.push_back(f);
+    for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);
     return out;
 }

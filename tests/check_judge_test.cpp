@@ -240,39 +240,105 @@ TEST(CheckJudge, PermissionsFromTheRootDown)
 
 // A workgroup PC at its defaults polls every 2^15 s (SpecialPollInterval
 // bounded by MaxPollInterval since 1703); INSTALL.txt's settings every 64 s.
-TEST(CheckJudge, WindowsTime)
+TEST(CheckJudge, WindowsTimePoll)
 {
-    const ClockSync loose{ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Running};
-    TimeService s{TimeService::Running, 0, 3, true, "NTP", "time.windows.com,0x9", true, 604800, 10, 15, 19045};
+    TimeService s;
+    s.state = TimeService::Running, s.start_type = 3, s.type = "NTP", s.ntp_server = "time.windows.com,0x9";
+    s.poll_read = true, s.special_poll = 604800, s.min_poll = 10, s.max_poll = 15, s.build = 19045;
     EXPECT_EQ(32768u, EffectivePoll(s));
-    EXPECT_EQ((std::vector<V>{V::Warn, V::Warn}), Verdicts(JudgeTimeService(s, loose)));
     s.build = 14393;
     EXPECT_EQ(604800u, EffectivePoll(s));
-    s.start_type = 2, s.ntp_server = "ntp.lab,0x8", s.min_poll = s.max_poll = 6;
+    s.ntp_server = "ntp.lab,0x8", s.min_poll = s.max_poll = 6;
     EXPECT_EQ(64u, EffectivePoll(s));
-    EXPECT_EQ((std::vector<V>{V::Ok, V::Ok}), Verdicts(JudgeTimeService(s, loose)));
-    s.type = "NoSync";
-    EXPECT_EQ(V::Fail, JudgeTimeService(s, loose)[1].verdict);
-    s.state = TimeService::Stopped;
-    EXPECT_TRUE(Has(JudgeTimeService(s, loose)[0].fix, "sc config w32time start= auto"));
-    s.start_type = 4;
-    const ClockSync other{ClockSync::Windows, 0, 0, ClockSync::Adjusted, ClockSync::NotRunning};
-    EXPECT_EQ(std::vector<V>{V::Ok}, Verdicts(JudgeTimeService(s, other)));
-    s.state = TimeService::Missing;
-    EXPECT_EQ(std::vector<V>{V::Unknown}, Verdicts(JudgeTimeService(s, loose)));
 }
 
+// Rows: the service's state, start type, triggers, domain, the values and
+// who sets them, and whether something adjusts the clock; the verdicts, and
+// what a fix must and must not say (0: nothing). A stock workgroup PC's
+// triggers stop the service whenever it is in no domain (KB 2385818);
+// another time service keeping the clock is never answered by starting
+// Windows Time; a fix that needs the service running starts it first.
+TEST(CheckJudge, WindowsTimeAndItsFixes)
+{
+    const ServiceTrigger join{true, 3, "1ce20aba-9851-4421-9430-1ddeb766e809"},
+        leave{false, 3, "ddaf516e-58c2-4866-9574-c3b615d42ea1"},
+        network_on{true, 2, "4f27f2de-14e2-430b-a549-7cd48cbc8245"}, network_off{false, 2, "cc4ba62a-162e-4648-847a-b6bdf993e335"};
+    const ClockSync loose{ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Running},
+        other{ClockSync::Windows, 0, 0, ClockSync::Adjusted, ClockSync::NotRunning};
+    const auto R = TimeService::Running, S = TimeService::Stopped;
+    const struct {
+        TimeService::State state;
+        unsigned long start;
+        std::vector<ServiceTrigger> triggers;
+        bool domain, policy;
+        const char *type;
+        unsigned long max_poll;
+        const ClockSync &sync;
+        std::vector<V> verdicts;
+        const char *fix_has, *fix_lacks;
+    } rows[] = {
+        {R, 2, {}, false, false, "NTP", 6, loose, {V::Ok, V::Ok}, "", nullptr},
+        {R, 3, {join, leave}, false, false, "NTP", 6, loose, {V::Warn, V::Ok}, "start/networkon stop/networkoff", "net start"},
+        {R, 2, {join, leave}, false, false, "NTP", 6, loose, {V::Warn, V::Ok}, "sc triggerinfo", nullptr},
+        {R, 3, {join, leave}, true, false, "NT5DS", 6, loose, {V::Ok, V::Ok}, "", nullptr},
+        {R, 3, {network_on, network_off}, false, false, "NTP", 6, loose, {V::Ok, V::Ok}, "", nullptr},
+        {R, 3, {}, false, false, "NTP", 6, loose, {V::Warn, V::Ok}, "start= auto", "net start"},
+        {S, 3, {join, leave}, false, false, "NTP", 6, loose, {V::Fail, V::Ok}, "&& net start w32time", nullptr},
+        {S, 3, {join, leave}, false, false, "NTP", 6, other, {V::Warn}, "start= disabled", "net start"},
+        {S, 2, {}, false, false, "NTP", 6, other, {V::Warn}, "start= disabled", "start= auto"},
+        {S, 4, {}, false, false, "NTP", 6, other, {V::Ok}, "", nullptr},
+        {R, 2, {}, false, false, "NT5DS", 6, loose, {V::Ok, V::Fail}, "TIMESERVER standing for", nullptr},
+        {R, 2, {}, false, false, "NoSync", 6, loose, {V::Ok, V::Fail}, "/manualpeerlist:", nullptr},
+        {S, 4, {}, false, false, "NoSync", 6, loose, {V::Fail, V::Fail}, "net start w32time && w32tm /config", nullptr},
+        {R, 2, {}, false, false, "NTP", 15, loose, {V::Ok, V::Warn}, "MaxPollInterval /t REG_DWORD /d 6", "Keeping the clock"},
+        {R, 2, {}, false, true, "NTP", 15, loose, {V::Ok, V::Warn}, "Configure Windows NTP Client", "reg add"},
+    };
+    for (const auto &row : rows) {
+        TimeService s;
+        s.state = row.state, s.start_type = row.start, s.triggers = row.triggers, s.domain = row.domain, s.policy = row.policy;
+        s.type = row.type, s.ntp_server = "ntp.lab,0x8", s.poll_read = true, s.special_poll = 64, s.min_poll = 6;
+        s.max_poll = row.max_poll, s.build = 19045;
+        const Findings found = JudgeTimeService(s, row.sync);
+        std::string fixes;
+        for (const Finding &f : found) fixes += f.fix + "\n";
+        EXPECT_EQ(row.verdicts, Verdicts(found)) << found[0].line;
+        EXPECT_TRUE(Has(fixes, row.fix_has)) << fixes;
+        EXPECT_FALSE(row.fix_lacks && Has(fixes, row.fix_lacks)) << fixes;
+    }
+    TimeService missing;
+    missing.state = TimeService::Missing;
+    EXPECT_EQ(std::vector<V>{V::Unknown}, Verdicts(JudgeTimeService(missing, loose)));
+    // The clock's line: w32tm answers only a running service.
+    TimeService stopped;
+    stopped.state = S;
+    EXPECT_EQ("net start w32time && w32tm /resync, then the Windows Time lines' fixes keep it corrected",
+              JudgeWindowsClock(loose, stopped).fix);
+    EXPECT_EQ(V::Ok, JudgeWindowsClock(other, stopped).verdict);
+}
+
+// Rows: the plan's value and the policy's; a policy decides where it sets
+// one, and its fix is the policy's.
 TEST(CheckJudge, PowerLogonAndUpdates)
 {
-    Power p{true, "", 1800, 0, 1, true, false, false, false};
-    Findings power = JudgePower(p);
-    EXPECT_EQ((std::vector<V>{V::Warn, V::Warn}), Verdicts(power));
-    EXPECT_TRUE(Has(power[0].fix, "standby-timeout-ac 0"));
-    EXPECT_TRUE(Has(power[1].fix, "48e6b7a6-50f5-4782-a5d4-53bb8f07e226 0"));
-    p.sleep_policy = true;
-    EXPECT_TRUE(Has(JudgePower(p)[0].fix, "Group Policy"));
-    p.sleep = 0, p.usb_suspend = 0;
-    EXPECT_EQ((std::vector<V>{V::Ok, V::Ok}), Verdicts(JudgePower(p)));
+    const struct {
+        PowerValue sleep, usb;
+        std::vector<V> verdicts;
+        const char *fix_has, *fix_lacks;
+    } rows[] = {
+        {{true, 1800, false, 0}, {true, 1, false, 0}, {V::Warn, V::Warn}, "standby-timeout-ac 0", "policy"},
+        {{true, 0, true, 1800}, {true, 0, false, 0}, {V::Warn, V::Ok}, "Specify the system sleep timeout", "powercfg"},
+        {{true, 1800, true, 0}, {true, 1, true, 0}, {V::Ok, V::Ok}, "", nullptr},
+        {{true, 0, false, 0}, {true, 0, true, 1}, {V::Ok, V::Warn}, "gpupdate", "powercfg"},
+        {{true, 0, false, 0}, {false, 0, false, 0}, {V::Ok, V::Unknown}, "powercfg /query", nullptr},
+    };
+    for (const auto &row : rows) {
+        Power p;
+        p.readable = true, p.sleep = row.sleep, p.hibernate = {true, 0, false, 0}, p.usb_suspend = row.usb;
+        const Findings power = JudgePower(p);
+        EXPECT_EQ(row.verdicts, Verdicts(power)) << power[0].line;
+        EXPECT_TRUE(Has(power[0].fix + power[1].fix, row.fix_has)) << power[0].fix << power[1].fix;
+        EXPECT_FALSE(row.fix_lacks && Has(power[0].fix + power[1].fix, row.fix_lacks));
+    }
     EXPECT_EQ(V::Unknown, JudgePower({}).front().verdict);
 
     EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "0", "", false, 0, "boot"}).verdict);
@@ -280,7 +346,10 @@ TEST(CheckJudge, PowerLogonAndUpdates)
     EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "1", "lab", true, 2, "logon"}).verdict);
     EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "1", "lab", false, 0, "logon"}).verdict);
 
-    EXPECT_EQ((std::vector<V>{V::Warn, V::Warn}), Verdicts(JudgeUpdatePolicy({})));
-    EXPECT_EQ((std::vector<V>{V::Ok, V::Ok}), Verdicts(JudgeUpdatePolicy({true, true, true, 1, 1, 4})));
-    EXPECT_EQ(V::Warn, JudgeUpdatePolicy({true, true, true, 1, 1, 3})[1].verdict);
+    EXPECT_EQ((std::vector<V>{V::Warn, V::Warn}), Verdicts(JudgeUpdatePolicy({false, false, false, 0, 0, 0, 19045})));
+    EXPECT_EQ((std::vector<V>{V::Ok, V::Ok}), Verdicts(JudgeUpdatePolicy({true, true, true, 1, 1, 4, 19045})));
+    EXPECT_EQ(V::Warn, JudgeUpdatePolicy({true, true, true, 1, 1, 3, 19045})[1].verdict);
+    // Before 1607 there is no drivers policy to set: the older setting decides.
+    EXPECT_EQ(V::Warn, JudgeUpdatePolicy({true, true, true, 1, 1, 4, 7601}).front().verdict);
+    EXPECT_EQ(V::Ok, JudgeUpdatePolicy({false, true, true, 0, 1, 4, 7601, true, 0}).front().verdict);
 }
