@@ -66,21 +66,34 @@ Finding JudgeLinuxLibrary(const LinuxLibrary &library);
 
 struct LinuxUnit {
     bool systemd = true;
-    std::string enabled;  // systemctl is-enabled's word: enabled, disabled, not-found...
-    std::string active;   // systemctl is-active's: active, inactive, failed, activating...
+    // systemctl is-enabled's word (enabled, disabled, masked, not-found...)
+    // and is-active's (active, inactive, failed, activating...); anything
+    // else is systemctl's complaint that it could not ask.
+    std::string enabled, active;
 };
 Finding JudgeLinuxUnit(const LinuxUnit &unit);
-
-// The time daemons' units that are active: the one keeping the clock.
-std::string LinuxKeeper(const std::vector<std::string> &active_units);
-std::string LinuxClockFix(const std::string &keeper);
 
 struct LinuxInhibitor {
     bool logind = true;
     bool held = false;  // a block inhibitor of sleep by minute-trigger
-    bool unit_active = false;
 };
+// systemd-inhibit --list's output, in the table of newer systemd or the
+// "Who:" blocks of older: whether minute-trigger holds a block of sleep.
+bool InhibitorHeld(const std::string &list);
 Finding JudgeLinuxInhibitor(const LinuxInhibitor &inhibitor);
+
+// The unit, its last trigger in the journal and its sleep inhibitor: one
+// cause, one line, so a unit that does not run is that line alone, naming
+// the last trigger.
+Findings JudgeLinuxService(const LinuxUnit &unit, const LastTrigger &last, const LinuxInhibitor &inhibitor);
+
+struct LinuxTime {
+    std::vector<std::string> daemons;  // the time daemons running
+    bool systemd = false;              // timedatectl can start one
+    std::string installer;             // the package manager's command (apt, dnf), empty if none known
+};
+// The clock's line, and a warning where two daemons set the clock at once.
+Findings JudgeLinuxTime(const ClockSync &sync, const LinuxTime &time);
 
 // --- Windows --------------------------------------------------------------
 

@@ -137,7 +137,7 @@ LastTrigger ReadJournal()
 
 // The time daemons running now, by their process names (the kernel keeps
 // 15 characters of a name).
-std::string ReadKeeper()
+std::vector<std::string> ReadDaemons()
 {
     static const char *const Daemons[][2] = {{"chronyd", "chronyd"}, {"systemd-timesyn", "systemd-timesyncd"},
                                              {"ntpd", "ntpd"},       {"ptp4l", "ptp4l"},
@@ -153,7 +153,7 @@ std::string ReadKeeper()
         }
         closedir(proc);
     }
-    return LinuxKeeper(found);
+    return found;
 }
 
 }  // namespace
@@ -168,6 +168,7 @@ Findings CheckThisMachine()
     LinuxUnit unit;
     unit.systemd = systemd;
     std::string word;
+    LastTrigger last;
     if (systemd) {
         Run("systemctl is-enabled minute-trigger.service", &word);
         unit.enabled = FirstLine(word);
@@ -175,26 +176,22 @@ Findings CheckThisMachine()
         unit.active = FirstLine(word);
         if (unit.enabled.find("No such file") != std::string::npos || unit.enabled.find("not-found") != std::string::npos)
             unit.enabled = "not-found";
+        last = ReadJournal();
     }
-    out.push_back(JudgeLinuxUnit(unit));
-    if (systemd)
-        out.push_back(JudgeLastTrigger(ReadJournal(), "systemctl restart minute-trigger; journalctl -u minute-trigger -n 20 says why none came",
-                                       "systemctl restart minute-trigger, which opens the device anew; refused again: "
-                                       "the device's USB cable and power"));
+    LinuxInhibitor inhibitor;
+    std::string list;
+    // No flags beyond --list, which every systemd's has; no pager on a pipe.
+    inhibitor.logind = Run("systemd-inhibit --list", &list) == 0;
+    inhibitor.held = InhibitorHeld(list);
+    for (const Finding &f : JudgeLinuxService(unit, last, inhibitor)) out.push_back(f);
 
     ClockSync sync;
     ReadClockSync(&sync);
-    const std::string keeper = ReadKeeper();
-    out.push_back(JudgeClockLine(sync, keeper, LinuxClockFix(keeper)));
-
-    LinuxInhibitor inhibitor;
-    std::string list;
-    inhibitor.logind = Run("systemd-inhibit --list --no-pager --no-legend", &list) == 0;
-    inhibitor.unit_active = unit.active == "active";
-    std::istringstream lines(list);
-    for (std::string line; std::getline(lines, line);)
-        inhibitor.held = inhibitor.held || (line.rfind("minute-trigger ", 0) == 0 && line.find(" sleep") != std::string::npos &&
-                                            line.find("block") != std::string::npos);
-    out.push_back(JudgeLinuxInhibitor(inhibitor));
+    LinuxTime time;
+    time.daemons = ReadDaemons();
+    time.systemd = systemd;
+    if (Exists("/usr/bin/apt-get")) time.installer = "apt";
+    else if (Exists("/usr/bin/dnf")) time.installer = "dnf";
+    for (const Finding &f : JudgeLinuxTime(sync, time)) out.push_back(f);
     return out;
 }

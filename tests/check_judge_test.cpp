@@ -114,21 +114,36 @@ TEST(CheckJudge, LastTriggerByItsAgeAndTheDevicesAnswer)
     EXPECT_EQ("sudo", JudgeLastTrigger(unread, "restart", "reopen").fix);
 }
 
-// The program's own rule decides, and the daemon found names the fix.
+// The program's own rule decides, and the daemon found names the fix; with
+// none, systemd's own switch where systemd runs.
 TEST(CheckJudge, ClockByTheProgramsRule)
 {
     const ClockSync kept{ClockSync::Kernel, 0, 12000, {}, {}}, loose{ClockSync::Kernel, 0, 16000000, {}, {}};
-    EXPECT_EQ("clock: synchronised (reported maximum error 12 ms), kept by chronyd",
-              JudgeClockLine(kept, "chronyd", "").line);
-    const Finding off = JudgeClockLine(loose, "", LinuxClockFix(""));
-    EXPECT_EQ(V::Fail, off.verdict);
-    EXPECT_TRUE(Has(off.fix, "apt install chrony"));
-    EXPECT_TRUE(Has(LinuxClockFix("chronyd"), "chronyc sources"));
-    EXPECT_EQ(V::Unknown, JudgeClockLine({ClockSync::Kernel, 1, 0, {}, {}}, "", "").verdict);
+    const struct {
+        ClockSync sync;
+        LinuxTime time;
+        std::vector<V> verdicts;
+        const char *part, *fix;
+    } rows[] = {
+        {kept, {{"chronyd"}, true, "apt"}, {V::Ok}, "clock: synchronised (reported maximum error 12 ms), kept by chronyd", ""},
+        {loose, {{}, true, "apt"}, {V::Fail}, "not synchronised", "timedatectl set-ntp true (where it says NTP is not supported: apt install chrony)"},
+        {loose, {{}, true, ""}, {V::Fail}, "not synchronised", "no time daemon runs: timedatectl set-ntp true"},
+        {loose, {{}, false, "dnf"}, {V::Fail}, "not synchronised", "dnf install chrony"},
+        {loose, {{"chronyd"}, true, "apt"}, {V::Fail}, "kept by chronyd", "chronyc sources"},
+        {kept, {{"ptp4l", "phc2sys"}, true, ""}, {V::Ok}, "kept by PTP", ""},
+        {kept, {{"chronyd", "systemd-timesyncd"}, true, ""}, {V::Ok, V::Warn}, "", "disable --now the unit of systemd-timesyncd"},
+        {{ClockSync::Kernel, 1, 0, {}, {}}, {{}, true, ""}, {V::Unknown}, "synchronisation unknown", "timedatectl"},
+    };
+    for (const auto &row : rows) {
+        const Findings found = JudgeLinuxTime(row.sync, row.time);
+        EXPECT_EQ(row.verdicts, Verdicts(found)) << found[0].line;
+        EXPECT_TRUE(Has(found[0].line, row.part)) << found[0].line;
+        EXPECT_TRUE(Has(found.back().fix, row.fix)) << found.back().fix;
+    }
     EXPECT_EQ(V::Unknown, JudgeClockLine({ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Missing}, "", "").verdict);
 }
 
-TEST(CheckJudge, LinuxLibraryUnitAndInhibitor)
+TEST(CheckJudge, LinuxLibrary)
 {
     EXPECT_EQ(V::Fail, JudgeLinuxLibrary({"/usr/bin/minute-trigger", false, "", false}).verdict);
     EXPECT_EQ(V::Fail, JudgeLinuxLibrary({"/usr/bin/minute-trigger", true, "", false}).verdict);
@@ -136,14 +151,45 @@ TEST(CheckJudge, LinuxLibraryUnitAndInhibitor)
     EXPECT_EQ(V::Warn, sim.verdict);
     EXPECT_TRUE(Has(sim.fix, "-DAWG10K_LIBRARY="));
     EXPECT_EQ(V::Ok, JudgeLinuxLibrary({"p", true, "/usr/lib/libAWG10K.so.3", false}).verdict);
-    EXPECT_EQ(V::Unknown, JudgeLinuxUnit({false, "", ""}).verdict);
-    EXPECT_TRUE(Has(JudgeLinuxUnit({true, "not-found", "inactive"}).fix, "systemctl enable --now"));
-    EXPECT_EQ("systemctl enable --now minute-trigger", JudgeLinuxUnit({true, "disabled", "active"}).fix);
-    EXPECT_EQ(V::Fail, JudgeLinuxUnit({true, "enabled", "activating"}).verdict);
-    EXPECT_EQ(V::Ok, JudgeLinuxUnit({true, "enabled", "active"}).verdict);
-    EXPECT_EQ(V::Unknown, JudgeLinuxInhibitor({false, false, true}).verdict);
-    EXPECT_EQ(V::Fail, JudgeLinuxInhibitor({true, false, true}).verdict);
-    EXPECT_EQ(V::Ok, JudgeLinuxInhibitor({true, true, true}).verdict);
+}
+
+// Rows: the unit's words, as systemctl says them, and the inhibitor; the
+// verdicts (one line alone where the unit does not run) and the fix.
+TEST(CheckJudge, LinuxServiceOneCauseOneLine)
+{
+    LastTrigger recent{true, "", "", "the journal", "Trigger: 20261209 14:25:00  ", false, 1, 0, 1796826300 + 30};
+    const struct {
+        LinuxUnit unit;
+        LinuxInhibitor inhibitor;
+        std::vector<V> verdicts;
+        const char *fix;
+    } rows[] = {
+        {{true, "enabled", "active"}, {true, true}, {V::Ok, V::Ok, V::Ok}, ""},
+        {{true, "enabled", "active"}, {true, false}, {V::Ok, V::Ok, V::Fail}, "systemctl restart"},
+        {{true, "enabled", "inactive"}, {true, false}, {V::Fail}, "systemctl start minute-trigger"},
+        {{true, "disabled", "active"}, {true, true}, {V::Fail}, "systemctl enable --now minute-trigger"},
+        {{true, "masked", "inactive"}, {true, false}, {V::Fail}, "systemctl unmask minute-trigger && systemctl enable --now"},
+        {{true, "not-found", "inactive"}, {true, false}, {V::Fail}, "daemon-reload"},
+        {{true, "Failed to connect to bus: No such file or directory", ""}, {false, false}, {V::Unknown}, "systemctl status"},
+        {{false, "", ""}, {false, false}, {V::Unknown, V::Unknown}, "service manager"},
+    };
+    for (const auto &row : rows) {
+        const Findings found = JudgeLinuxService(row.unit, recent, row.inhibitor);
+        EXPECT_EQ(row.verdicts, Verdicts(found)) << found[0].line;
+        std::string fixes;
+        for (const Finding &f : found) fixes += f.fix;
+        EXPECT_TRUE(Has(fixes, row.fix)) << fixes;
+    }
+    // The unit's line names its last trigger.
+    EXPECT_TRUE(Has(JudgeLinuxService({true, "enabled", "failed"}, recent, {}).front().line, "(last trigger: 20261209 14:25:00"));
+    // systemd-inhibit --list as newer systemd prints it, then as older.
+    EXPECT_TRUE(InhibitorHeld("WHO            UID USER PID COMM            WHAT       WHY                                    MODE\n"
+                              "minute-trigger 0   root 812 systemd-inhibit sleep:idle Triggers the waveform generator at every UTC minute block\n"
+                              "\n1 inhibitors listed.\n"));
+    EXPECT_FALSE(InhibitorHeld("minute-trigger 0   root 812 systemd-inhibit idle       Triggers the sleep minute block\n"));
+    EXPECT_TRUE(InhibitorHeld("     Who: minute-trigger (UID 0/root, PID 812/systemd-inhibit)\n    What: sleep:idle\n"
+                              "     Why: Triggers the waveform generator at every UTC minute\n    Mode: block\n\n1 inhibitors listed.\n"));
+    EXPECT_FALSE(InhibitorHeld("     Who: NetworkManager (UID 0/root, PID 700/NetworkManager)\n    What: sleep\n     Why: x\n    Mode: delay\n"));
 }
 
 // INSTALL.txt's dates, the LTSC editions apart, and Home.
