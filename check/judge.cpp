@@ -130,6 +130,65 @@ Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, co
     return {Verdict::Ok, line, ""};
 }
 
+bool ParseDaemonOffset(const std::string &output, double *seconds)
+{
+    // chronyc tracking: "System time     : 0.000012345 seconds fast of NTP time".
+    size_t at = output.find("System time");
+    double value = 0;
+    char word[8] = "";
+    if (at != std::string::npos && sscanf(output.c_str() + at, "System time : %lf seconds %7s", &value, word) == 2) {
+        *seconds = strcmp(word, "slow") == 0 ? -value : value;
+        return true;
+    }
+    // ntpq -c "rv 0 offset": "offset=-0.123456", in milliseconds.
+    if ((at = output.find("offset=")) != std::string::npos && sscanf(output.c_str() + at, "offset=%lf", &value) == 1) {
+        *seconds = value / 1000;
+        return true;
+    }
+    // timedatectl timesync-status: "Offset: +1.234ms", "-27us", "+1.002s".
+    if ((at = output.find("Offset:")) == std::string::npos || sscanf(output.c_str() + at, "Offset: %lf%7s", &value, word) != 2)
+        return false;
+    static const struct {
+        const char *unit;
+        double scale;
+    } Units[] = {{"ns", 1e-9}, {"us", 1e-6}, {"\xc2\xb5s", 1e-6}, {"\xce\xbcs", 1e-6}, {"ms", 1e-3}, {"s", 1}, {"min", 60}};
+    for (const auto &u : Units)
+        if (strcmp(word, u.unit) == 0) {
+            *seconds = value * u.scale;
+            return true;
+        }
+    return false;
+}
+
+bool SntpOffset(const uint8_t *reply, size_t size, double sent, double received, double *offset)
+{
+    // A server's reply (mode 4) that knows the time (stratum 1 to 15);
+    // its receive and transmit times, seconds since 1900 and a fraction.
+    if (size < 48 || (reply[0] & 7) != 4 || reply[1] == 0 || reply[1] > 15) return false;
+    auto stamp = [&](size_t at) {
+        uint32_t whole = 0, part = 0;
+        for (size_t i = 0; i < 4; ++i) whole = whole << 8 | reply[at + i], part = part << 8 | reply[at + 4 + i];
+        return whole - 2208988800.0 + part / 4294967296.0;
+    };
+    const double server_received = stamp(32), server_sent = stamp(40);
+    // The server's time less this clock's, at the middle of the exchange.
+    *offset = ((sent - server_received) + (received - server_sent)) / 2;
+    return true;
+}
+
+Finding JudgeClockOffset(const ClockOffset &offset, const std::string &fix)
+{
+    if (!offset.measured) return {Verdict::Unknown, "clock offset: not measured (" + offset.why + ")", fix};
+    char text[160];
+    const double magnitude = offset.seconds < 0 ? -offset.seconds : offset.seconds;
+    snprintf(text, sizeof text, "clock offset: %.3f s %s UTC, by %s", magnitude, offset.seconds < 0 ? "behind" : "ahead of",
+             offset.source.c_str());
+    // Each trigger is as far off the minute as the clock is off UTC.
+    if (magnitude > 1) return {Verdict::Fail, std::string(text) + ": every trigger that far off the minute", fix};
+    if (magnitude > 0.1) return {Verdict::Warn, std::string(text) + ": more than 100 ms", fix};
+    return {Verdict::Ok, text, ""};
+}
+
 int Report(const Findings &findings, std::FILE *out)
 {
     static const char *const Marks[] = {"[ok]", "[warn]", "[FAIL]", "[unknown]", "[note]"};

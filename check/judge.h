@@ -54,6 +54,22 @@ void FindLastTrigger(const std::string &output, LastTrigger *last);
 // one open the device anew.
 Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, const std::string &reopen);
 
+// How far this machine's clock is from UTC: as its time daemon reports it,
+// or as one SNTP query measured it.
+struct ClockOffset {
+    bool measured = false;
+    double seconds = 0;  // this clock minus UTC
+    std::string source;  // who said so: "chronyc tracking", "an SNTP query to ntp.lab"
+    std::string why;     // not measured: why
+};
+// chronyc tracking's "System time", timedatectl timesync-status's "Offset"
+// or ntpq's "offset=": this clock minus the server's, in seconds.
+bool ParseDaemonOffset(const std::string &output, double *seconds);
+// An SNTP reply of size bytes to a request sent at `sent` and answered at
+// `received`, both read from this clock in seconds since 1970: the offset.
+bool SntpOffset(const uint8_t *reply, size_t size, double sent, double received, double *offset);
+Finding JudgeClockOffset(const ClockOffset &offset, const std::string &fix);
+
 // --- Linux ----------------------------------------------------------------
 
 struct LinuxLibrary {
@@ -91,8 +107,10 @@ struct LinuxTime {
     std::vector<std::string> daemons;  // the time daemons running
     bool systemd = false;              // timedatectl can start one
     std::string installer;             // the package manager's command (apt, dnf), empty if none known
+    ClockOffset offset;
 };
-// The clock's line, and a warning where two daemons set the clock at once.
+// The clock's line, its offset's, and a warning where two daemons set the
+// clock at once.
 Findings JudgeLinuxTime(const ClockSync &sync, const LinuxTime &time);
 
 // --- Windows --------------------------------------------------------------
@@ -190,8 +208,8 @@ struct TimeService {
 Findings JudgeTimeService(const TimeService &service, const ClockSync &sync);
 // The poll interval Windows Time uses, in seconds; 0 when it does not poll.
 unsigned long EffectivePoll(const TimeService &service);
-// The clock's line, its fixes fit for the service's state.
-Finding JudgeWindowsClock(const ClockSync &sync, const TimeService &service);
+// The clock's line and its offset's, their fixes fit for the service's state.
+Findings JudgeWindowsClock(const ClockSync &sync, const ClockOffset &offset, const TimeService &service);
 
 // On mains: each value the power plan's, unless a Group Policy sets it,
 // which then decides.

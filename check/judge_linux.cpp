@@ -120,7 +120,14 @@ Findings JudgeLinuxTime(const ClockSync &sync, const LinuxTime &time)
     } else {
         fix = "the daemon " + keeper + " runs but has not synchronised the clock: see its status and log";
     }
-    Findings out = {JudgeClockLine(sync, keeper, fix)};
+    // A daemon that knows the clock is off steps it at once where it can.
+    const std::string step = keeper == "chronyd"             ? "chronyc makestep, then " + fix
+                             : keeper == "systemd-timesyncd" ? "systemctl restart systemd-timesyncd, then " + fix
+                                                             : fix;
+    Findings out = {JudgeClockLine(sync, keeper, fix),
+                    JudgeClockOffset(time.offset, time.offset.measured ? step
+                                                  : keeper.empty() ? "once a time daemon runs, it reports the offset"
+                                                                   : "ask " + keeper + " for its offset")};
     if (keepers.size() > 1) {
         std::string all, others;
         for (const std::string &k : keepers) all += (all.empty() ? "" : " and ") + k;

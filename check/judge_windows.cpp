@@ -478,14 +478,20 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
     return out;
 }
 
-Finding JudgeWindowsClock(const ClockSync &sync, const TimeService &s)
+Findings JudgeWindowsClock(const ClockSync &sync, const ClockOffset &offset, const TimeService &s)
 {
     // w32tm answers only while the service runs (0x80070426): start it first.
     const std::string first = s.state == TimeService::Stopped ? "net start w32time && " : "";
-    Finding f = JudgeClockLine(sync, "", first + "w32tm /resync, then the Windows Time lines' fixes keep it corrected");
-    if (f.verdict == Verdict::Unknown && s.state != TimeService::Missing)
-        f.fix = first + "w32tm /query /status shows the source and the last synchronisation";
-    return f;
+    Finding clock = JudgeClockLine(sync, "", first + "w32tm /resync, then the Windows Time lines' fixes keep it corrected");
+    if (clock.verdict == Verdict::Unknown && s.state != TimeService::Missing)
+        clock.fix = first + "w32tm /query /status shows the source and the last synchronisation";
+    // Another time service keeping the clock is asked, not Windows Time.
+    const bool other = s.state == TimeService::Stopped && JudgeClock(sync) == ClockState::Synchronised;
+    const std::string fix = !offset.measured ? "w32tm /stripchart /computer:TIMESERVER /samples:3 measures it (TIMESERVER "
+                                               "standing for the time server's name)"
+                            : other         ? "the time service that keeps the clock: see its own status"
+                                            : first + "w32tm /resync /force, then the Windows Time lines' fixes keep it there";
+    return {clock, JudgeClockOffset(offset, fix)};
 }
 
 Findings JudgePower(const Power &p)

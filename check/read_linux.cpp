@@ -16,6 +16,7 @@
 
 #include "platform.h"
 #include "read.h"
+#include "sntp.h"
 
 namespace {
 
@@ -156,6 +157,23 @@ std::vector<std::string> ReadDaemons()
     return found;
 }
 
+// The offset as the daemon keeping the clock reports it, else one query
+// to the public pool, which most distributions' daemons use by default.
+ClockOffset ReadOffset(const std::string &keeper)
+{
+    const char *ask = keeper == "chronyd"             ? "chronyc tracking"
+                      : keeper == "systemd-timesyncd" ? "timedatectl timesync-status"
+                      : keeper == "ntpd"              ? "ntpq -c 'rv 0 offset'"
+                                                      : nullptr;
+    if (ask == nullptr) return QuerySntp("pool.ntp.org");
+    ClockOffset o;
+    o.source = ask;
+    std::string out;
+    o.measured = Run(ask, &out) == 0 && ParseDaemonOffset(out, &o.seconds);
+    if (!o.measured) o.why = std::string(ask) + " gives none: " + FirstLine(out);
+    return o;
+}
+
 }  // namespace
 
 Findings CheckThisMachine()
@@ -189,6 +207,7 @@ Findings CheckThisMachine()
     ReadClockSync(&sync);
     LinuxTime time;
     time.daemons = ReadDaemons();
+    time.offset = ReadOffset(time.daemons.empty() ? "" : time.daemons.front());
     time.systemd = systemd;
     if (Exists("/usr/bin/apt-get")) time.installer = "apt";
     else if (Exists("/usr/bin/dnf")) time.installer = "dnf";

@@ -20,6 +20,7 @@
 
 #include "platform.h"
 #include "read.h"
+#include "sntp.h"
 #include "waveform_path.h"
 
 namespace {
@@ -596,7 +597,12 @@ Findings CheckThisMachine()
     ReadClockSync(&sync);
     const TimeService time_service = ReadTimeService(windows.build);
     for (const Finding &f : JudgeTimeService(time_service, sync)) out.push_back(f);
-    out.push_back(JudgeWindowsClock(sync, time_service));
+    // The first time server Windows Time is set to, flags and all after it.
+    const std::string server = time_service.ntp_server.substr(0, time_service.ntp_server.find_first_of(", "));
+    ClockOffset offset;
+    if (server.empty()) offset.why = "no time server set for Windows Time";
+    else offset = QuerySntp(server);
+    for (const Finding &f : JudgeWindowsClock(sync, offset, time_service)) out.push_back(f);
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
     for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);

@@ -2,6 +2,7 @@
 // Windows return them: each verdict, and the fix that comes with it.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -125,22 +126,64 @@ TEST(CheckJudge, ClockByTheProgramsRule)
         std::vector<V> verdicts;
         const char *part, *fix;
     } rows[] = {
-        {kept, {{"chronyd"}, true, "apt"}, {V::Ok}, "clock: synchronised (reported maximum error 12 ms), kept by chronyd", ""},
-        {loose, {{}, true, "apt"}, {V::Fail}, "not synchronised", "timedatectl set-ntp true (where it says NTP is not supported: apt install chrony)"},
-        {loose, {{}, true, ""}, {V::Fail}, "not synchronised", "no time daemon runs: timedatectl set-ntp true"},
-        {loose, {{}, false, "dnf"}, {V::Fail}, "not synchronised", "dnf install chrony"},
-        {loose, {{"chronyd"}, true, "apt"}, {V::Fail}, "kept by chronyd", "chronyc sources"},
-        {kept, {{"ptp4l", "phc2sys"}, true, ""}, {V::Ok}, "kept by PTP", ""},
-        {kept, {{"chronyd", "systemd-timesyncd"}, true, ""}, {V::Ok, V::Warn}, "", "disable --now the unit of systemd-timesyncd"},
-        {{ClockSync::Kernel, 1, 0, {}, {}}, {{}, true, ""}, {V::Unknown}, "synchronisation unknown", "timedatectl"},
+        {kept, {{"chronyd"}, true, "apt", {}}, {V::Ok, V::Unknown}, "clock: synchronised (reported maximum error 12 ms), kept by chronyd", ""},
+        {loose, {{}, true, "apt", {}}, {V::Fail, V::Unknown}, "not synchronised", "timedatectl set-ntp true (where it says NTP is not supported: apt install chrony)"},
+        {loose, {{}, true, "", {}}, {V::Fail, V::Unknown}, "not synchronised", "no time daemon runs: timedatectl set-ntp true"},
+        {loose, {{}, false, "dnf", {}}, {V::Fail, V::Unknown}, "not synchronised", "dnf install chrony"},
+        {loose, {{"chronyd"}, true, "apt", {}}, {V::Fail, V::Unknown}, "kept by chronyd", "chronyc sources"},
+        {kept, {{"ptp4l", "phc2sys"}, true, "", {}}, {V::Ok, V::Unknown}, "kept by PTP", ""},
+        {kept, {{"chronyd", "systemd-timesyncd"}, true, "", {}}, {V::Ok, V::Unknown, V::Warn}, "", "disable --now the unit of systemd-timesyncd"},
+        {{ClockSync::Kernel, 1, 0, {}, {}}, {{}, true, "", {}}, {V::Unknown, V::Unknown}, "synchronisation unknown", "timedatectl"},
     };
     for (const auto &row : rows) {
         const Findings found = JudgeLinuxTime(row.sync, row.time);
         EXPECT_EQ(row.verdicts, Verdicts(found)) << found[0].line;
         EXPECT_TRUE(Has(found[0].line, row.part)) << found[0].line;
-        EXPECT_TRUE(Has(found.back().fix, row.fix)) << found.back().fix;
+        std::string fixes;
+        for (const Finding &f : found) fixes += f.fix + "\n";
+        EXPECT_TRUE(Has(fixes, row.fix)) << fixes;
     }
+    // Measured, the offset's fix steps the clock through the daemon.
+    LinuxTime chrony{{"chronyd"}, true, "apt", {true, -2, "chronyc tracking", ""}};
+    EXPECT_TRUE(Has(JudgeLinuxTime(kept, chrony)[1].fix, "chronyc makestep"));
     EXPECT_EQ(V::Unknown, JudgeClockLine({ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Missing}, "", "").verdict);
+}
+
+// Rows: what a daemon or one SNTP exchange says; the offset read and its
+// verdict: over 100 ms a warning, over 1 s a failure, nothing heard unknown.
+TEST(CheckJudge, ClockOffsetReadAndJudged)
+{
+    const struct {
+        std::string said;
+        double seconds;  // NAN: nothing read
+        V verdict;
+    } rows[] = {
+        {"Reference ID    : C0A80001 (ntp.lab)\nSystem time     : 0.000012345 seconds fast of NTP time\n", 0.000012345, V::Ok},
+        {"System time     : 0.250000000 seconds slow of NTP time\n", -0.25, V::Warn},
+        {"       Server: 192.168.0.1 (ntp.lab)\n       Offset: -1.5s\n", -1.5, V::Fail},
+        {"       Offset: +27us\n", 27e-6, V::Ok},
+        {"       Offset: +101ms\n", 0.101, V::Warn},
+        {"offset=-1200.5\n", -1.2005, V::Fail},
+        {"Offset: +1.234 parsecs\n", NAN, V::Unknown},
+        {"506 Cannot talk to daemon\n", NAN, V::Unknown},
+    };
+    for (const auto &row : rows) {
+        ClockOffset o{false, 0, "x", "nothing"};
+        o.measured = ParseDaemonOffset(row.said, &o.seconds);
+        EXPECT_EQ(!std::isnan(row.seconds), o.measured) << row.said;
+        EXPECT_NEAR(o.measured ? row.seconds : 0, o.seconds, 1e-9) << row.said;
+        EXPECT_EQ(row.verdict, JudgeClockOffset(o, "step it").verdict) << row.said;
+    }
+    // A server 0.5 s ahead, 20 ms away each way: this clock is 0.5 s behind.
+    uint8_t reply[48] = {0x24, 2};
+    const double sent = 1796826300.0, server = sent + 0.5 + 0.02;  // seconds since 1970
+    const uint64_t ntp = static_cast<uint64_t>((server + 2208988800.0) * 4294967296.0);
+    for (int i = 0; i < 8; ++i) reply[32 + i] = reply[40 + i] = static_cast<uint8_t>(ntp >> (56 - 8 * i));
+    double offset = 0;
+    ASSERT_TRUE(SntpOffset(reply, sizeof reply, sent, sent + 0.04, &offset));
+    EXPECT_NEAR(-0.5, offset, 1e-6);
+    reply[1] = 0;  // a kiss of death: no time in it
+    EXPECT_FALSE(SntpOffset(reply, sizeof reply, sent, sent + 0.04, &offset));
 }
 
 TEST(CheckJudge, LinuxLibrary)
@@ -357,9 +400,12 @@ TEST(CheckJudge, WindowsTimeAndItsFixes)
     // The clock's line: w32tm answers only a running service.
     TimeService stopped;
     stopped.state = S;
-    EXPECT_EQ("net start w32time && w32tm /resync, then the Windows Time lines' fixes keep it corrected",
-              JudgeWindowsClock(loose, stopped).fix);
-    EXPECT_EQ(V::Ok, JudgeWindowsClock(other, stopped).verdict);
+    const ClockOffset off{true, 0.5, "an SNTP query to ntp.lab", ""};
+    const Findings clock = JudgeWindowsClock(loose, off, stopped);
+    EXPECT_EQ("net start w32time && w32tm /resync, then the Windows Time lines' fixes keep it corrected", clock[0].fix);
+    EXPECT_TRUE(Has(clock[1].fix, "net start w32time && w32tm /resync /force")) << clock[1].fix;
+    EXPECT_EQ((std::vector<V>{V::Ok, V::Warn}), Verdicts(JudgeWindowsClock(other, off, stopped)));
+    EXPECT_FALSE(Has(JudgeWindowsClock(other, off, stopped)[1].fix, "w32time"));
 }
 
 // Rows: the plan's value and the policy's; a policy decides where it sets
