@@ -152,6 +152,7 @@ struct Task {
     bool enabled = false;
     std::string xml;     // the definition as the Task Scheduler keeps it
     std::string folder;  // this program's folder, ending in a backslash
+    std::string now;     // local time as the definition writes it: 2026-12-10T01:22:00
 };
 Findings JudgeTask(const Task &task);
 // "logon", "boot", or "" (no such trigger, or the task unread).
@@ -225,6 +226,15 @@ struct Power {
     PowerValue sleep, hibernate, usb_suspend;  // seconds (0 never); seconds; 1 enabled
 };
 Findings JudgePower(const Power &power);
+
+// Fast Startup (Windows 8 and later): a shut-down PC resumes from
+// hibernation, and no boot trigger comes.
+struct FastStartup {
+    bool hiberboot = false;  // HiberbootEnabled 1
+    bool hibernate = false;  // hibernation available, which it needs
+    std::string task_kind;
+};
+Finding JudgeFastStartup(const FastStartup &fast);
 
 struct AutoLogon {
     bool readable = false;

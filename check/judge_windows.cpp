@@ -249,9 +249,22 @@ Findings JudgeTask(const Task &task)
     } else {
         const size_t at = x.find(kind == "boot" ? "<BootTrigger" : "<LogonTrigger");
         const size_t end = x.find(kind == "boot" ? "</BootTrigger>" : "</LogonTrigger>", at);
-        std::string interval, duration, stop;
+        std::string interval, duration, stop, enabled, ends, limit;
+        // An end boundary in local time, as the definition writes it.
+        const bool ending = Element(x, "EndBoundary", &ends, at, end) && ends.size() >= 19;
         if (kind.empty())
             out.push_back({Verdict::Fail, "task trigger: neither at logon nor at boot", Recreate(task, "logon")});
+        else if (Element(x, "Enabled", &enabled, at, end) && enabled == "false")
+            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", disabled: the task starts nothing", Recreate(task, kind)});
+        else if (ending && ends.compare(0, 19, task.now, 0, 19) <= 0)
+            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", ended at " + ends.substr(0, 19) + ": it starts nothing since",
+                           Recreate(task, kind)});
+        else if (ending)
+            out.push_back({Verdict::Warn, "task trigger: at " + kind + ", ends at " + ends.substr(0, 19) + ": nothing starts after it",
+                           Recreate(task, kind)});
+        else if (Element(x, "ExecutionTimeLimit", &limit, at, end) && limit != "PT0S" && limit != "P0D")
+            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", its own time limit " + limit + " ends the launcher",
+                           Recreate(task, kind)});
         else if (!Element(x, "Interval", &interval, at, end))
             out.push_back({Verdict::Fail, "task trigger: at " + kind + ", not repeated: a launcher that ends stays ended",
                            Recreate(task, kind)});
@@ -533,6 +546,15 @@ Findings JudgePower(const Power &p)
     else
         out.push_back({Verdict::Ok, "USB selective suspend: disabled" + by, ""});
     return out;
+}
+
+Finding JudgeFastStartup(const FastStartup &f)
+{
+    if (!f.hiberboot || !f.hibernate) return {Verdict::Ok, "Fast Startup: off", ""};
+    if (f.task_kind != "boot")
+        return {Verdict::Ok, "Fast Startup: on, which the logon task does not mind: logon comes after every start", ""};
+    return {Verdict::Warn, "Fast Startup: on: after a shutdown Windows resumes rather than boots, and the boot task's trigger does not come",
+            "reg add \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power\" /v HiberbootEnabled /t REG_DWORD /d 0 /f"};
 }
 
 Finding JudgeAutoLogon(const AutoLogon &l)

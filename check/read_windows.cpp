@@ -163,6 +163,12 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
 {
     Task t;
     t.folder = Narrow(folder.c_str());
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    char now[24];
+    snprintf(now, sizeof now, "%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
+             local.wSecond);
+    t.now = now;
     t.elevated = elevated, t.wine = wine;
     ITaskService *service = nullptr;
     ITaskFolder *root = nullptr;
@@ -604,6 +610,13 @@ Findings CheckThisMachine()
     else offset = QuerySntp(server);
     for (const Finding &f : JudgeWindowsClock(sync, offset, time_service)) out.push_back(f);
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
+    FastStartup fast;
+    fast.task_kind = TaskKind(task);
+    unsigned long value = 0;
+    fast.hiberboot = RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) && value == 1;
+    value = 0;
+    fast.hibernate = RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Power", L"HibernateEnabled", &value) && value == 1;
+    out.push_back(JudgeFastStartup(fast));
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
     for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);
     return out;

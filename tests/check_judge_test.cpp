@@ -278,6 +278,28 @@ TEST(CheckJudge, TaskDefinitions)
     EXPECT_TRUE(Has(bad[1].fix, "/XML \"C:\\Qmx\\AWG10K\\minute-trigger-logon.xml\""));
     EXPECT_EQ(V::Fail, JudgeTask(Registered(Replaced(logon, ">IgnoreNew<", ">StopExisting<")))[2].verdict);
     EXPECT_EQ(V::Warn, JudgeTask(Registered(Replaced(logon, "<Interval>PT1M", "<Interval>PT5M")))[1].verdict);
+    // The trigger itself: disabled, an end boundary passed or to come, a
+    // time limit of its own.
+    const struct {
+        const char *from, *to;
+        V verdict;
+    } triggers[] = {
+        {"<Enabled>true</Enabled>\n      <Repetition>", "<Enabled>false</Enabled>\n      <Repetition>", V::Fail},
+        {"</Repetition>", "</Repetition><EndBoundary>2026-12-01T00:00:00</EndBoundary>", V::Fail},
+        {"</Repetition>", "</Repetition><EndBoundary>2027-06-01T00:00:00</EndBoundary>", V::Warn},
+        {"</Repetition>", "</Repetition><ExecutionTimeLimit>PT72H</ExecutionTimeLimit>", V::Fail},
+    };
+    for (const auto &row : triggers) {
+        Task t = Registered(Replaced(boot, row.from, row.to));
+        t.now = "2026-12-10T01:22:00";
+        EXPECT_EQ(row.verdict, JudgeTask(t)[1].verdict) << row.to;
+    }
+    Task fine = Registered(boot);
+    fine.now = "2026-12-10T01:22:00";
+    EXPECT_EQ(V::Ok, JudgeTask(fine)[1].verdict);
+    EXPECT_EQ(V::Warn, JudgeFastStartup({true, true, "boot"}).verdict);
+    EXPECT_EQ(V::Ok, JudgeFastStartup({true, true, "logon"}).verdict);
+    EXPECT_EQ(V::Ok, JudgeFastStartup({true, false, "boot"}).verdict);
     Task off = Registered(logon);
     off.enabled = false;
     EXPECT_EQ("schtasks /Change /TN minute-trigger /ENABLE", JudgeTask(off)[0].fix);
