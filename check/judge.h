@@ -134,7 +134,11 @@ struct DeviceDll {
     bool present = false;
     std::vector<uint8_t> bytes;
     uint16_t expected_machine = 0;  // the program's own: 0x14c i386, 0x8664 x86-64
+    std::vector<std::string> missing_imports;  // the DLLs it imports that Windows would not find
+    std::string system_folder;                 // where Windows looks for them: SysWOW64 for a 32-bit program on 64-bit Windows
 };
+// The names of the DLLs a PE file imports, as it writes them.
+std::vector<std::string> PeImports(const std::vector<uint8_t> &bytes);
 Finding JudgeDeviceDll(const DeviceDll &dll);
 
 struct WaveformFile {

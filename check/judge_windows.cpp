@@ -153,35 +153,72 @@ Finding JudgeProgramBeside(const std::string &program, bool present)
             "run the minute-trigger-check.exe that sits beside minute-trigger.exe"};
 }
 
-Finding JudgeDeviceDll(const DeviceDll &dll)
-{
-    if (!dll.present)
-        return {Verdict::Fail, "device library: no " + dll.path + ": the program cannot start",
-                "put the vendor's AWG10K.dll beside the program (never the simulated one)"};
-    const std::vector<uint8_t> &b = dll.bytes;
-    auto u16 = [&](size_t at) { return at + 2 <= b.size() ? static_cast<uint32_t>(b[at] | b[at + 1] << 8) : 0u; };
-    auto u32 = [&](size_t at) { return at + 4 <= b.size() ? u16(at) | u16(at + 2) << 16 : 0u; };
-    const std::string bad = "device library: " + dll.path + " ";
-    const char *vendor = "put the vendor's 32-bit AWG10K.dll beside the program";
-    const uint32_t pe = u32(0x3c);
-    if (u16(0) != 0x5a4d || u32(pe) != 0x4550) return {Verdict::Fail, bad + "is not a DLL", vendor};
-    const uint32_t machine = u16(pe + 4);
-    if (machine != dll.expected_machine)
-        return {Verdict::Fail, bad + (machine == 0x8664 ? "is 64-bit" : machine == 0x14c ? "is 32-bit" : "is for another processor") +
-                    ", unlike the program",
-                vendor};
-    // The export directory: the optional header's first data directory,
-    // whose offset differs between PE32 and PE32+.
-    const uint32_t optional = pe + 24, sections = optional + u16(pe + 20), count = u16(pe + 6);
-    const uint32_t directory = optional + (u16(optional) == 0x20b ? 112 : 96);
-    auto file_offset = [&](uint32_t rva) -> size_t {
+namespace {
+
+// A PE file's bytes, read with every offset checked: a file too short
+// reads as zeros.
+struct Pe {
+    const std::vector<uint8_t> &b;
+    uint32_t u16(size_t at) const { return at + 2 <= b.size() ? static_cast<uint32_t>(b[at] | b[at + 1] << 8) : 0u; }
+    uint32_t u32(size_t at) const { return at + 4 <= b.size() ? u16(at) | u16(at + 2) << 16 : 0u; }
+    uint32_t header() const { return u32(0x3c); }
+    bool valid() const { return u16(0) == 0x5a4d && u32(header()) == 0x4550; }
+    // The optional header's data directory `index` (0 exports, 1 imports),
+    // whose offset differs between PE32 and PE32+: its address.
+    uint32_t directory(int index) const
+    {
+        const uint32_t optional = header() + 24;
+        return u32(optional + (u16(optional) == 0x20b ? 112 : 96) + 8 * index);
+    }
+    size_t file_offset(uint32_t rva) const
+    {
+        const uint32_t sections = header() + 24 + u16(header() + 20), count = u16(header() + 6);
         for (uint32_t s = 0; s < count; ++s) {
             const size_t h = sections + s * 40;
             const uint32_t va = u32(h + 12), size = std::max(u32(h + 8), u32(h + 16)), raw = u32(h + 20);
             if (rva >= va && rva < va + size) return rva - va + raw;
         }
         return 0;
-    };
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> PeImports(const std::vector<uint8_t> &bytes)
+{
+    const Pe pe{bytes};
+    std::vector<std::string> names;
+    const size_t table = pe.valid() && pe.directory(1) != 0 ? pe.file_offset(pe.directory(1)) : 0;
+    // Descriptors of 20 bytes, the name's address at 12, until one of zeros.
+    for (size_t d = table; table != 0 && d + 20 <= bytes.size() && pe.u32(d + 12) != 0 && names.size() < 256; d += 20) {
+        const size_t at = pe.file_offset(pe.u32(d + 12));
+        if (at == 0) break;
+        std::string name;
+        for (size_t i = at; i < bytes.size() && bytes[i] != 0 && name.size() < 260; ++i) name += static_cast<char>(bytes[i]);
+        names.push_back(name);
+    }
+    return names;
+}
+
+Finding JudgeDeviceDll(const DeviceDll &dll)
+{
+    if (!dll.present)
+        return {Verdict::Fail, "device library: no " + dll.path + ": the program cannot start",
+                "put the vendor's AWG10K.dll beside the program (never the simulated one)"};
+    const std::vector<uint8_t> &b = dll.bytes;
+    const Pe pe{b};
+    auto u16 = [&](size_t at) { return pe.u16(at); };
+    auto u32 = [&](size_t at) { return pe.u32(at); };
+    auto file_offset = [&](uint32_t rva) { return pe.file_offset(rva); };
+    const std::string bad = "device library: " + dll.path + " ";
+    const char *vendor = "put the vendor's 32-bit AWG10K.dll beside the program";
+    if (!pe.valid()) return {Verdict::Fail, bad + "is not a DLL", vendor};
+    const uint32_t machine = u16(pe.header() + 4);
+    if (machine != dll.expected_machine)
+        return {Verdict::Fail, bad + (machine == 0x8664 ? "is 64-bit" : machine == 0x14c ? "is 32-bit" : "is for another processor") +
+                    ", unlike the program",
+                vendor};
+    const uint32_t directory = pe.header() + 24 + (u16(pe.header() + 24) == 0x20b ? 112 : 96);
     std::vector<uint32_t> ordinals;
     if (const size_t exports = u32(directory) != 0 ? file_offset(u32(directory)) : 0) {
         const uint32_t base = u32(exports + 16), functions = u32(exports + 20);
@@ -195,6 +232,15 @@ Finding JudgeDeviceDll(const DeviceDll &dll)
             missing += (missing.empty() ? "" : ", ") + Number(want);
     if (!missing.empty())
         return {Verdict::Fail, bad + "exports no entry at ordinal " + missing + ": not the device's library", vendor};
+    // Windows loads its imports before it: one not found stops every start.
+    if (!dll.missing_imports.empty()) {
+        std::string names;
+        for (const std::string &n : dll.missing_imports) names += (names.empty() ? "" : ", ") + n;
+        return {Verdict::Fail, bad + "needs " + names + ", found neither beside the program nor in " + dll.system_folder +
+                    ": the program cannot start",
+                "install what the vendor names for it (a 32-bit Visual C++ runtime's DLLs come with Microsoft's Visual C++ "
+                "Redistributable, x86), or put " + names + " beside the program"};
+    }
     // The simulated DLL reads its settings from these variables; the
     // vendor's has no reason to name them.
     static const char Marker[] = "AWG10K_SIM_DEVICES";

@@ -146,6 +146,21 @@ DeviceDll ReadDll(const std::wstring &folder)
     DWORD read = 0;
     if (!d.bytes.empty() && ReadFile(file, d.bytes.data(), static_cast<DWORD>(d.bytes.size()), &read, nullptr)) d.bytes.resize(read);
     CloseHandle(file);
+    // Where Windows looks for its imports, besides the program's folder: the
+    // system folder of the program's width (SysWOW64 for a 32-bit one on
+    // 64-bit Windows), and the API sets it resolves itself.
+    wchar_t system[MAX_PATH] = L"";
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (!(wow64 ? GetSystemWow64DirectoryW(system, MAX_PATH) : GetSystemDirectoryW(system, MAX_PATH))) return d;
+    d.system_folder = Narrow(system);
+    for (const std::string &name : PeImports(d.bytes)) {
+        std::wstring wide(name.begin(), name.end());
+        if (Lower(wide).rfind(L"api-ms-", 0) == 0 || Lower(wide).rfind(L"ext-ms-", 0) == 0) continue;
+        if (GetFileAttributesW((folder + wide).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW((std::wstring(system) + L"\\" + wide).c_str()) == INVALID_FILE_ATTRIBUTES)
+            d.missing_imports.push_back(name);
+    }
     return d;
 }
 

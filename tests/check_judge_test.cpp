@@ -249,8 +249,25 @@ TEST(CheckJudge, WindowsEditionsAndTheirSupport)
 TEST(CheckJudge, ProgramDeviceDllAndWaveform)
 {
     EXPECT_EQ(V::Fail, JudgeProgramBeside("C:\\Users\\lab\\Downloads\\minute-trigger.exe", false).verdict);
-    EXPECT_EQ(V::Fail, JudgeDeviceDll({"C:\\Qmx\\AWG10K\\AWG10K.dll", false, {}, 0x14c}).verdict);
-    EXPECT_EQ(V::Fail, JudgeDeviceDll({"x", true, {'M', 'Z', 0, 0}, 0x14c}).verdict);
+    EXPECT_EQ(V::Fail, JudgeDeviceDll({"C:\\Qmx\\AWG10K\\AWG10K.dll", false, {}, 0x14c, {}, ""}).verdict);
+    EXPECT_EQ(V::Fail, JudgeDeviceDll({"x", true, {'M', 'Z', 0, 0}, 0x14c, {}, ""}).verdict);
+    // A 32-bit DLL of one section at 0x1000 (file 0x200): ordinals 1, 3, 5,
+    // 6 and 7 exported, MSVCP140.dll imported.
+    std::vector<uint8_t> b(0x400);
+    auto put = [&](size_t at, uint32_t v, int n) { for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> 8 * i); };
+    put(0, 0x5a4d, 2), put(0x3c, 0x40, 4), put(0x40, 0x4550, 4), put(0x44, 0x14c, 2), put(0x46, 1, 2), put(0x54, 0xe0, 2);
+    put(0x58, 0x10b, 2), put(0xb8, 0x1000, 4), put(0xc0, 0x1100, 4);
+    put(0x138 + 8, 0x200, 4), put(0x138 + 12, 0x1000, 4), put(0x138 + 16, 0x200, 4), put(0x138 + 20, 0x200, 4);
+    put(0x200 + 16, 1, 4), put(0x200 + 20, 7, 4), put(0x200 + 28, 0x1040, 4);
+    for (int i : {0, 2, 4, 5, 6}) put(0x240 + 4 * i, 0x1010, 4);
+    put(0x300 + 12, 0x1180, 4);
+    const std::string name = "MSVCP140.dll";
+    std::copy(name.begin(), name.end(), b.begin() + 0x380);
+    EXPECT_EQ(std::vector<std::string>{"MSVCP140.dll"}, PeImports(b));
+    EXPECT_EQ(V::Ok, JudgeDeviceDll({"x", true, b, 0x14c, {}, "C:\\Windows\\SysWOW64"}).verdict);
+    const Finding runtime = JudgeDeviceDll({"x", true, b, 0x14c, {"MSVCP140.dll"}, "C:\\Windows\\SysWOW64"});
+    EXPECT_EQ(V::Fail, runtime.verdict);
+    EXPECT_TRUE(Has(runtime.line, "needs MSVCP140.dll, found neither beside the program nor in C:\\Windows\\SysWOW64")) << runtime.line;
     EXPECT_EQ(V::Fail, JudgeWaveform({"C:\\w.zpr", false, 0}).verdict);
     EXPECT_EQ(V::Unknown, JudgeWaveform({"C:\\w.zpr", false, 5}).verdict);
 }
