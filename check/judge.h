@@ -246,6 +246,10 @@ struct AutoLogon {
     bool count_set = false;
     unsigned long count = 0;
     std::string task_kind;
+    // The local account's password (a domain's is its domain's affair):
+    // days since it was set, days it lasts (0 for good).
+    bool password_read = false;
+    unsigned long password_age = 0, password_lasts = 0;
 };
 Finding JudgeAutoLogon(const AutoLogon &logon);
 

@@ -614,6 +614,18 @@ Finding JudgeAutoLogon(const AutoLogon &l)
     if (l.count_set)
         return {Verdict::Warn, "automatic logon: as " + l.user + ", but only " + Number(l.count) + " more times (AutoLogonCount)",
                 std::string("reg delete \"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\" /v AutoLogonCount /f, then ") + fix};
+    // An expired password stops automatic logon (local accounts: after 42
+    // days by default), with nobody there to set a new one.
+    if (l.password_read && l.password_lasts != 0) {
+        const std::string forever = "net accounts /maxpwage:unlimited (every local account's passwords then last)";
+        if (l.password_age >= l.password_lasts)
+            return {Verdict::Fail, "automatic logon: as " + l.user + ", whose password has expired: the logon fails",
+                    "set a new password for " + l.user + ", then " + forever + ", then " + fix};
+        return {Verdict::Warn,
+                "automatic logon: as " + l.user + ", whose password expires in " + Number(l.password_lasts - l.password_age) +
+                    " days: then the logon fails",
+                forever};
+    }
     return {Verdict::Ok, "automatic logon: as " + l.user, ""};
 }
 

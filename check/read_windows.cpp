@@ -9,6 +9,7 @@
 
 #include <accctrl.h>
 #include <aclapi.h>
+#include <lm.h>
 #include <sddl.h>
 #include <taskschd.h>
 #include <tlhelp32.h>
@@ -568,6 +569,27 @@ AutoLogon ReadAutoLogon(const std::string &kind)
     RegString(winlogon, L"AutoAdminLogon", &l.auto_admin_logon);
     RegString(winlogon, L"DefaultUserName", &l.user);
     l.count_set = RegDword(winlogon, L"AutoLogonCount", &l.count);
+    // The account's password, if it is a local account: found at run time,
+    // as netapi32 is no import of this check's. USER_INFO_1's age and flags,
+    // USER_MODALS_INFO_0's longest age, all in seconds.
+    using GetUser = DWORD(WINAPI *)(const wchar_t *, const wchar_t *, DWORD, BYTE **);
+    using GetModals = DWORD(WINAPI *)(const wchar_t *, DWORD, BYTE **);
+    using Free = DWORD(WINAPI *)(void *);
+    const GetUser get_user = Find<GetUser>(L"netapi32.dll", "NetUserGetInfo");
+    const GetModals get_modals = Find<GetModals>(L"netapi32.dll", "NetUserModalsGet");
+    const Free free_buffer = Find<Free>(L"netapi32.dll", "NetApiBufferFree");
+    BYTE *user = nullptr, *modals = nullptr;
+    const std::wstring name(l.user.begin(), l.user.end());
+    if (get_user != nullptr && get_modals != nullptr && free_buffer != nullptr && !l.user.empty() &&
+        get_user(nullptr, name.c_str(), 1, &user) == 0 && get_modals(nullptr, 0, &modals) == 0) {
+        const auto *info = reinterpret_cast<const USER_INFO_1 *>(user);
+        const DWORD lasts = reinterpret_cast<const USER_MODALS_INFO_0 *>(modals)->usrmod0_max_passwd_age;
+        l.password_read = true;
+        l.password_age = info->usri1_password_age / 86400;
+        l.password_lasts = (info->usri1_flags & UF_DONT_EXPIRE_PASSWD) || lasts == TIMEQ_FOREVER ? 0 : lasts / 86400;
+    }
+    if (user != nullptr) free_buffer(user);
+    if (modals != nullptr) free_buffer(modals);
     return l;
 }
 

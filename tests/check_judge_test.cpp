@@ -461,10 +461,13 @@ TEST(CheckJudge, PowerLogonAndUpdates)
     }
     EXPECT_EQ(V::Unknown, JudgePower({}).front().verdict);
 
-    EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "0", "", false, 0, "boot"}).verdict);
-    EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "0", "lab", false, 0, "logon"}).verdict);
-    EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "1", "lab", true, 2, "logon"}).verdict);
-    EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "1", "lab", false, 0, "logon"}).verdict);
+    EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "0", "", false, 0, "boot", false, 0, 0}).verdict);
+    EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "0", "lab", false, 0, "logon", false, 0, 0}).verdict);
+    EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "1", "lab", true, 2, "logon", false, 0, 0}).verdict);
+    EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "1", "lab", false, 0, "logon", true, 400, 0}).verdict);
+    // The account's password, 42 days at the defaults.
+    EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "1", "lab", false, 0, "logon", true, 30, 42}).verdict);
+    EXPECT_EQ(V::Fail, JudgeAutoLogon({true, "1", "lab", false, 0, "logon", true, 42, 42}).verdict);
 
     EXPECT_EQ((std::vector<V>{V::Warn, V::Warn}), Verdicts(JudgeUpdatePolicy({false, false, false, 0, 0, 0, 19045})));
     EXPECT_EQ((std::vector<V>{V::Ok, V::Ok}), Verdicts(JudgeUpdatePolicy({true, true, true, 1, 1, 4, 19045})));
