@@ -594,6 +594,39 @@ Findings JudgePower(const Power &p)
     return out;
 }
 
+Findings JudgeEvents(const Events &e)
+{
+    Findings out;
+    if (e.not_synchronised < 0 || e.no_response < 0 || e.no_domain < 0)
+        out.push_back({Verdict::Unknown, "Windows Time's events: the System log cannot be read",
+                       "Event Viewer > Windows Logs > System, source Time-Service, shows them"});
+    else if (e.not_synchronised + e.no_response + e.no_domain == 0)
+        out.push_back({Verdict::Ok, "Windows Time's events: none of synchronisation failing in the last 7 days", ""});
+    else
+        out.push_back({Verdict::Warn,
+                       "Windows Time's events in the last 7 days: " + std::to_string(e.not_synchronised) +
+                           " of the clock unsynchronised for long (36), " + std::to_string(e.no_response) +
+                           " of a time server not answering (47), " + std::to_string(e.no_domain) + " of the domain's time asked for in no domain (11)",
+                       "the Windows Time source line's fix; then the time server named in these events must answer from "
+                       "this PC: w32tm /stripchart /computer:TIMESERVER /samples:3 (TIMESERVER standing for its name)"});
+    if (e.unexpected < 0 || e.asked < 0) {
+        out.push_back({Verdict::Unknown, "restarts: the System log cannot be read", "Event Viewer > Windows Logs > System shows them"});
+        return out;
+    }
+    const std::string counts = std::to_string(e.unexpected) + " unexpected shutdowns (6008) and " + std::to_string(e.asked) +
+                               " restarts or shutdowns asked for (1074) in the last 30 days";
+    // Each one stopped the triggers until Windows and the task came back.
+    if (e.unexpected > 0)
+        out.push_back({Verdict::Warn, "restarts: " + counts + ": power cuts or crashes",
+                       "a UPS against power cuts; Event Viewer > Windows Logs > System, before each event 6008, says what "
+                       "came before"});
+    else if (e.asked > 0)
+        out.push_back({Verdict::Note, "restarts: " + counts + ": Event Viewer's events 1074 say by whom", ""});
+    else
+        out.push_back({Verdict::Ok, "restarts: " + counts, ""});
+    return out;
+}
+
 Finding JudgeFastStartup(const FastStartup &f)
 {
     if (!f.hiberboot || !f.hibernate) return {Verdict::Ok, "Fast Startup: off", ""};

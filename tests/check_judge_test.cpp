@@ -465,6 +465,10 @@ TEST(CheckJudge, PowerLogonAndUpdates)
     EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "0", "lab", false, 0, "logon", false, 0, 0}).verdict);
     EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "1", "lab", true, 2, "logon", false, 0, 0}).verdict);
     EXPECT_EQ(V::Ok, JudgeAutoLogon({true, "1", "lab", false, 0, "logon", true, 400, 0}).verdict);
+    // The System log's counts: Windows Time's failures, restarts.
+    EXPECT_EQ((std::vector<V>{V::Ok, V::Ok}), Verdicts(JudgeEvents({0, 0, 0, 0, 0})));
+    EXPECT_EQ((std::vector<V>{V::Warn, V::Note}), Verdicts(JudgeEvents({0, 3, 0, 0, 2})));
+    EXPECT_EQ((std::vector<V>{V::Unknown, V::Warn}), Verdicts(JudgeEvents({-1, -1, -1, 1, 2})));
     // The account's password, 42 days at the defaults.
     EXPECT_EQ(V::Warn, JudgeAutoLogon({true, "1", "lab", false, 0, "logon", true, 30, 42}).verdict);
     EXPECT_EQ(V::Fail, JudgeAutoLogon({true, "1", "lab", false, 0, "logon", true, 42, 42}).verdict);
