@@ -207,24 +207,20 @@ Finding JudgeDeviceDll(const DeviceDll &dll)
                 "put the vendor's AWG10K.dll beside the program (never the simulated one)"};
     const std::vector<uint8_t> &b = dll.bytes;
     const Pe pe{b};
-    auto u16 = [&](size_t at) { return pe.u16(at); };
-    auto u32 = [&](size_t at) { return pe.u32(at); };
-    auto file_offset = [&](uint32_t rva) { return pe.file_offset(rva); };
     const std::string bad = "device library: " + dll.path + " ";
     const char *vendor = "put the vendor's 32-bit AWG10K.dll beside the program";
     if (!pe.valid()) return {Verdict::Fail, bad + "is not a DLL", vendor};
-    const uint32_t machine = u16(pe.header() + 4);
+    const uint32_t machine = pe.u16(pe.header() + 4);
     if (machine != dll.expected_machine)
         return {Verdict::Fail, bad + (machine == 0x8664 ? "is 64-bit" : machine == 0x14c ? "is 32-bit" : "is for another processor") +
                     ", unlike the program",
                 vendor};
-    const uint32_t directory = pe.header() + 24 + (u16(pe.header() + 24) == 0x20b ? 112 : 96);
     std::vector<uint32_t> ordinals;
-    if (const size_t exports = u32(directory) != 0 ? file_offset(u32(directory)) : 0) {
-        const uint32_t base = u32(exports + 16), functions = u32(exports + 20);
-        const size_t table = file_offset(u32(exports + 28));
+    if (const size_t exports = pe.directory(0) != 0 ? pe.file_offset(pe.directory(0)) : 0) {
+        const uint32_t base = pe.u32(exports + 16), functions = pe.u32(exports + 20);
+        const size_t table = pe.file_offset(pe.u32(exports + 28));
         for (uint32_t i = 0; table != 0 && i < functions && i < 4096; ++i)
-            if (u32(table + 4 * i) != 0) ordinals.push_back(base + i);
+            if (pe.u32(table + 4 * i) != 0) ordinals.push_back(base + i);
     }
     std::string missing;
     for (uint32_t want : {1u, 3u, 5u, 6u, 7u})

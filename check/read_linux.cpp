@@ -124,11 +124,11 @@ LastTrigger ReadJournal()
     const int status = pclose(pipe);
     std::string out;
     for (auto l = lines.rbegin(); l != lines.rend(); ++l) out += *l;
-    const bool whole = triggers < 60;
-    if ((whole && (!WIFEXITED(status) || WEXITSTATUS(status) != 0)) || out.find("insufficient permissions") != std::string::npos ||
+    const bool failed = triggers < 60 && (!WIFEXITED(status) || WEXITSTATUS(status) != 0);
+    if (failed || out.find("insufficient permissions") != std::string::npos ||
         out.find("not seeing messages from other users") != std::string::npos) {
         last.readable = false;
-        last.why = whole && (!WIFEXITED(status) || WEXITSTATUS(status) != 0) ? FirstLine(out) : "this user sees only part of it";
+        last.why = failed ? FirstLine(out) : "this user sees only part of it";
         last.how = "run it as root (sudo minute-trigger-check), or as a member of the systemd-journal group";
         return last;
     }
