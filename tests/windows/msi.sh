@@ -169,6 +169,7 @@ called_for() {
   echo 0
 }
 report installed
+sed 's/^/test-windows: | /' "$tmp/installed.txt"
 counts() {
   local mark counts=()
   for mark in ok warn FAIL unknown note; do counts+=("$(grep -c "^\[$mark\]" "$1")"); done
