@@ -317,7 +317,9 @@ LastTrigger ReadLog(const std::wstring &folder, bool elevated)
     if (log.empty()) {
         last.readable = false;
         last.where = "the launcher's log";
-        last.why = "none beside the launcher nor in any of " + std::to_string(places.size() - 1) + " profiles" + unseen;
+        const size_t profiles = places.size() - 1;
+        last.why = "none beside the launcher, nor in " + (profiles == 1 ? std::string("the one profile") : std::to_string(profiles) + " profiles") +
+                   " looked in" + unseen;
         last.how = denied > 0 && !elevated ? "run this check from a Command Prompt opened as administrator"
                                            : "the launcher writes it once started: schtasks /Run /TN minute-trigger";
         return last;
