@@ -458,6 +458,14 @@ const char StartWithWindows[] = "sc config w32time start= auto && sc triggerinfo
 const char Peer[] =
     "w32tm /config /manualpeerlist:\"TIMESERVER,0x8\" /syncfromflags:manual /update (TIMESERVER standing for the time "
     "server's name: the lab's own, or time.windows.com)";
+// What a w32tm command needs first, which answers only while the service
+// runs (0x80070426); a disabled service is started only once enabled.
+std::string StartFirst(const TimeService &s)
+{
+    if (s.state != TimeService::Stopped) return "";
+    return std::string(s.start_type == 4 ? "sc config w32time start= demand && " : "") + "net start w32time && ";
+}
+
 const char Policy[] =
     "change the policy, then gpupdate /force: Computer Configuration > Administrative Templates > System > Windows Time "
     "Service > Time Providers > Configure Windows NTP Client (the poll bounds: Windows Time Service > Global "
@@ -506,8 +514,7 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
     std::string source = std::string("Windows Time source") + (s.policy ? " (Group Policy)" : "") + ": Type " +
                          (s.type.empty() ? std::string("unset") : s.type) + ", NtpServer " +
                          (s.ntp_server.empty() ? std::string("unset") : s.ntp_server);
-    // w32tm /config /update needs the service running (0x80070426).
-    const std::string first = running ? "" : "net start w32time && ";
+    const std::string first = StartFirst(s);
     const std::string peer = s.policy ? Policy : first + Peer;
     const std::string config = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\W32Time\\";
     const std::string often =
@@ -535,8 +542,7 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
 
 Findings JudgeWindowsClock(const ClockSync &sync, const ClockOffset &offset, const TimeService &s)
 {
-    // w32tm answers only while the service runs (0x80070426): start it first.
-    const std::string first = s.state == TimeService::Stopped ? "net start w32time && " : "";
+    const std::string first = StartFirst(s);
     Finding clock = JudgeClockLine(sync, "", first + "w32tm /resync, then the Windows Time lines' fixes keep it corrected");
     if (clock.verdict == Verdict::Unknown && s.state != TimeService::Missing)
         clock.fix = first + "w32tm /query /status shows the source and the last synchronisation";

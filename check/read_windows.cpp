@@ -695,7 +695,9 @@ Findings CheckThisMachine()
     unsigned long value = 0;
     fast.hiberboot = RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) && value == 1;
     value = 0;
-    fast.hibernate = RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Power", L"HibernateEnabled", &value) && value == 1;
+    // HibernateEnabled once set, else the default Windows chose.
+    const wchar_t *power = L"SYSTEM\\CurrentControlSet\\Control\\Power";
+    fast.hibernate = (RegDword(power, L"HibernateEnabled", &value) || RegDword(power, L"HibernateEnabledDefault", &value)) && value == 1;
     out.push_back(JudgeFastStartup(fast));
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
     for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);

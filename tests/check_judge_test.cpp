@@ -406,7 +406,7 @@ TEST(CheckJudge, WindowsTimeAndItsFixes)
         {S, 3, {join, leave}, false, false, "NTP", 6, other, {V::Warn}, "start= disabled", "net start"},
         {S, 4, {}, false, false, "NTP", 6, other, {V::Ok}, "", nullptr},
         {R, 2, {}, false, false, "NT5DS", 6, loose, {V::Ok, V::Fail}, "TIMESERVER standing for", nullptr},
-        {S, 4, {}, false, false, "NoSync", 6, loose, {V::Fail, V::Fail}, "net start w32time && w32tm /config", nullptr},
+        {S, 4, {}, false, false, "NoSync", 6, loose, {V::Fail, V::Fail}, "start= demand && net start w32time && w32tm /config", nullptr},
         {R, 2, {}, false, false, "NTP", 15, loose, {V::Ok, V::Warn}, "MaxPollInterval /t REG_DWORD /d 6", "Keeping the clock"},
         {R, 2, {}, false, true, "NTP", 15, loose, {V::Ok, V::Warn}, "Configure Windows NTP Client", "reg add"},
     };
