@@ -13,11 +13,14 @@
 #include "clock_watch.h"
 #include "lock_rule.h"
 
-enum class Verdict : uint8_t { Ok, Warn, Fail, Unknown };
+// Note: a fact worth knowing that nothing on this PC can clear (Windows past
+// its end of support), printed but counting as ok.
+enum class Verdict : uint8_t { Ok, Warn, Fail, Unknown, Note };
 
-// One line of the report: what was checked and what was found, and for any
-// verdict but ok the exact command or setting that mends it (or, unknown,
-// how to find out).
+// One line of the report: what was checked and what was found, and for a
+// warning, a failure or an unknown the exact command or setting that mends
+// it (or how to find out). A note says in its line what can be done
+// elsewhere, and has no fix.
 struct Finding {
     Verdict verdict;
     std::string line;
@@ -41,9 +44,32 @@ struct LastTrigger {
     std::string how;
     std::string where;  // the log or the journal
     std::string line;   // the last trigger line, empty if none
+    bool refused = false;  // the device's error line follows it
+    int triggers = 0, refusals = 0;  // of the last hour's trigger lines read, and how many were refused
     int64_t now = 0;    // UTC seconds when read
 };
-Finding JudgeLastTrigger(const LastTrigger &last, const std::string &fix);
+// The program's output in order (a log's tail, the journal's lines): its
+// last trigger line, and the device's refusals of the last hour's triggers.
+void FindLastTrigger(const std::string &output, LastTrigger *last);
+// restart: what starts a program that stopped; reopen: what makes a running
+// one open the device anew.
+Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, const std::string &reopen);
+
+// How far this machine's clock is from UTC: as its time daemon reports it,
+// or as one SNTP query measured it.
+struct ClockOffset {
+    bool measured = false;
+    double seconds = 0;  // this clock minus UTC
+    std::string source;  // who said so: "chronyc tracking", "an SNTP query to ntp.lab"
+    std::string why;     // not measured: why
+};
+// chronyc tracking's "System time", timedatectl timesync-status's "Offset"
+// or ntpq's "offset=": this clock minus the server's, in seconds.
+bool ParseDaemonOffset(const std::string &output, double *seconds);
+// An SNTP reply of size bytes to a request sent at `sent` and answered at
+// `received`, both read from this clock in seconds since 1970: the offset.
+bool SntpOffset(const uint8_t *reply, size_t size, double sent, double received, double *offset);
+Finding JudgeClockOffset(const ClockOffset &offset, const std::string &fix);
 
 // --- Linux ----------------------------------------------------------------
 
@@ -57,21 +83,36 @@ Finding JudgeLinuxLibrary(const LinuxLibrary &library);
 
 struct LinuxUnit {
     bool systemd = true;
-    std::string enabled;  // systemctl is-enabled's word: enabled, disabled, not-found...
-    std::string active;   // systemctl is-active's: active, inactive, failed, activating...
+    // systemctl is-enabled's word (enabled, disabled, masked, not-found...)
+    // and is-active's (active, inactive, failed, activating...); anything
+    // else is systemctl's complaint that it could not ask.
+    std::string enabled, active;
 };
 Finding JudgeLinuxUnit(const LinuxUnit &unit);
-
-// The time daemons' units that are active: the one keeping the clock.
-std::string LinuxKeeper(const std::vector<std::string> &active_units);
-std::string LinuxClockFix(const std::string &keeper);
 
 struct LinuxInhibitor {
     bool logind = true;
     bool held = false;  // a block inhibitor of sleep by minute-trigger
-    bool unit_active = false;
 };
+// systemd-inhibit --list's output, in the table of newer systemd or the
+// "Who:" blocks of older: whether minute-trigger holds a block of sleep.
+bool InhibitorHeld(const std::string &list);
 Finding JudgeLinuxInhibitor(const LinuxInhibitor &inhibitor);
+
+// The unit, its last trigger in the journal and its sleep inhibitor: one
+// cause, one line, so a unit that does not run is that line alone, naming
+// the last trigger.
+Findings JudgeLinuxService(const LinuxUnit &unit, const LastTrigger &last, const LinuxInhibitor &inhibitor);
+
+struct LinuxTime {
+    std::vector<std::string> daemons;  // the time daemons running
+    bool systemd = false;              // timedatectl can start one
+    std::string installer;             // the package manager's command (apt, dnf), empty if none known
+    ClockOffset offset;
+};
+// The clock's line, its offset's, and a warning where two daemons set the
+// clock at once.
+Findings JudgeLinuxTime(const ClockSync &sync, const LinuxTime &time);
 
 // --- Windows --------------------------------------------------------------
 
@@ -94,7 +135,11 @@ struct DeviceDll {
     bool present = false;
     std::vector<uint8_t> bytes;
     uint16_t expected_machine = 0;  // the program's own: 0x14c i386, 0x8664 x86-64
+    std::vector<std::string> missing_imports;  // the DLLs it imports that Windows would not find
+    std::string system_folder;                 // where Windows looks for them: SysWOW64 for a 32-bit program on 64-bit Windows
 };
+// The names of the DLLs a PE file imports, as it writes them.
+std::vector<std::string> PeImports(const std::vector<uint8_t> &bytes);
 Finding JudgeDeviceDll(const DeviceDll &dll);
 
 struct WaveformFile {
@@ -112,6 +157,7 @@ struct Task {
     bool enabled = false;
     std::string xml;     // the definition as the Task Scheduler keeps it
     std::string folder;  // this program's folder, ending in a backslash
+    std::string now;     // local time as the definition writes it: 2026-12-10T01:22:00
 };
 Findings JudgeTask(const Task &task);
 // "logon", "boot", or "" (no such trigger, or the task unread).
@@ -142,11 +188,19 @@ struct PathSecurity {
 // is its Unix user's.
 Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine);
 
+// A start or stop trigger of a service (SERVICE_TRIGGER).
+struct ServiceTrigger {
+    bool start = true;       // else a stop trigger
+    unsigned long type = 0;  // SERVICE_TRIGGER_TYPE_: 2 an IP address's arrival or removal, 3 domain membership
+    std::string subtype;     // its GUID, lower case
+};
 struct TimeService {
     enum State : uint8_t { Running, Stopped, Missing, Unreadable } state = Unreadable;
     unsigned long error = 0;
     unsigned long start_type = 0;  // SERVICE_AUTO_START 2, DEMAND 3, DISABLED 4
-    bool trigger_start = false;
+    std::vector<ServiceTrigger> triggers;
+    bool domain = false;  // this PC is joined to a domain
+    bool policy = false;  // Group Policy sets the values below (HKLM\SOFTWARE\Policies\Microsoft\W32Time)
     std::string type, ntp_server;  // Parameters
     bool poll_read = false;
     unsigned long special_poll = 0, min_poll = 0, max_poll = 0;  // seconds; log2 seconds; log2 seconds
@@ -155,15 +209,32 @@ struct TimeService {
 Findings JudgeTimeService(const TimeService &service, const ClockSync &sync);
 // The poll interval Windows Time uses, in seconds; 0 when it does not poll.
 unsigned long EffectivePoll(const TimeService &service);
+// The clock's line and its offset's, their fixes fit for the service's state.
+Findings JudgeWindowsClock(const ClockSync &sync, const ClockOffset &offset, const TimeService &service);
 
+// On mains: each value the power plan's, unless a Group Policy sets it,
+// which then decides.
+struct PowerValue {
+    bool read = false;
+    unsigned long plan = 0;
+    bool policy_set = false;
+    unsigned long policy = 0;
+};
 struct Power {
     bool readable = false;
     std::string why;
-    unsigned long sleep = 0, hibernate = 0, usb_suspend = 0;  // on AC: seconds (0 never); 1 enabled
-    bool usb_read = false;
-    bool sleep_policy = false, hibernate_policy = false, usb_policy = false;
+    PowerValue sleep, hibernate, usb_suspend;  // seconds (0 never); seconds; 1 enabled
 };
 Findings JudgePower(const Power &power);
+
+// Fast Startup (Windows 8 and later): a shut-down PC resumes from
+// hibernation, and no boot trigger comes.
+struct FastStartup {
+    bool hiberboot = false;  // HiberbootEnabled 1
+    bool hibernate = false;  // hibernation available, which it needs
+    std::string task_kind;
+};
+Finding JudgeFastStartup(const FastStartup &fast);
 
 struct AutoLogon {
     bool readable = false;
@@ -171,19 +242,39 @@ struct AutoLogon {
     bool count_set = false;
     unsigned long count = 0;
     std::string task_kind;
+    // The local account's password (a domain's is its domain's affair):
+    // days since it was set, days it lasts (0 for good).
+    bool password_read = false;
+    unsigned long password_age = 0, password_lasts = 0;
 };
 Finding JudgeAutoLogon(const AutoLogon &logon);
 
 struct UpdatePolicy {
     bool drivers_set = false, reboot_set = false, options_set = false;
     unsigned long exclude_drivers = 0, no_reboot = 0, au_options = 0;
+    unsigned build = 0;
+    // Before the drivers policy (Windows 10 1607), the device installation
+    // setting: 0 never looks for drivers on Windows Update.
+    bool search_order_set = false;
+    unsigned long search_order = 0;
 };
 Findings JudgeUpdatePolicy(const UpdatePolicy &policy);
+
+// The System log's events, counted by ID, so the display language does not
+// matter; each count -1 when the log cannot be read.
+struct Events {
+    // Windows Time's, the last 7 days: 36 not synchronised for long, 47 a
+    // server not answering, 11 Type NT5DS on a PC in no domain.
+    int not_synchronised = -1, no_response = -1, no_domain = -1;
+    int unexpected = -1, asked = -1;  // shutdowns not asked for (6008) and restarts asked for (1074), the last 30 days
+};
+Findings JudgeEvents(const Events &events);
 
 // --- the report -----------------------------------------------------------
 
 // Prints each finding, its fix under it, then the summary; returns the exit
-// status: 0 all ok or unknown, 1 warnings only, 2 any failure.
+// status in the monitoring plugins' convention: 0 all ok (or noted), 1 a
+// warning, 2 a failure, 3 nothing worse than unknown.
 int Report(const Findings &findings, std::FILE *out);
 
 #endif

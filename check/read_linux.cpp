@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform.h"
@@ -98,24 +99,45 @@ LastTrigger ReadJournal()
     LastTrigger last;
     last.where = "the journal";
     last.now = time(nullptr);
+    // Newest first, until an hour of trigger lines: a restart loop may have
+    // filled the journal with start-up failures since the last one.
+    FILE *pipe = popen("journalctl -u minute-trigger.service -r --no-pager -o cat 2>&1", "r");
+    if (pipe == nullptr) {
+        last.readable = false;
+        last.why = "journalctl cannot be run";
+        last.how = "journalctl -u minute-trigger shows it";
+        return last;
+    }
+    std::vector<std::string> lines;
+    int triggers = 0;
+    char *line = nullptr;
+    size_t size = 0;
+    int64_t utc;
+    for (ssize_t n; triggers < 60 && (n = getline(&line, &size, pipe)) > 0;) {
+        lines.emplace_back(line, static_cast<size_t>(n));
+        triggers += ParseTriggerLine(lines.back(), &utc);
+    }
+    free(line);
+    // Stopped early, journalctl ends on a broken pipe: only a full read has
+    // a status to judge.
+    const int status = pclose(pipe);
     std::string out;
-    const int status = Run("journalctl -u minute-trigger.service -n 200 --no-pager -o cat", &out);
-    if (status != 0 || out.find("insufficient permissions") != std::string::npos ||
+    for (auto l = lines.rbegin(); l != lines.rend(); ++l) out += *l;
+    const bool failed = triggers < 60 && (!WIFEXITED(status) || WEXITSTATUS(status) != 0);
+    if (failed || out.find("insufficient permissions") != std::string::npos ||
         out.find("not seeing messages from other users") != std::string::npos) {
         last.readable = false;
-        last.why = status != 0 ? FirstLine(out) : "this user sees only part of it";
+        last.why = failed ? FirstLine(out) : "this user sees only part of it";
         last.how = "run it as root (sudo minute-trigger-check), or as a member of the systemd-journal group";
         return last;
     }
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);)
-        if (line.find("Trigger: ") != std::string::npos) last.line = line;
+    FindLastTrigger(out, &last);
     return last;
 }
 
 // The time daemons running now, by their process names (the kernel keeps
 // 15 characters of a name).
-std::string ReadKeeper()
+std::vector<std::string> ReadDaemons()
 {
     static const char *const Daemons[][2] = {{"chronyd", "chronyd"}, {"systemd-timesyn", "systemd-timesyncd"},
                                              {"ntpd", "ntpd"},       {"ptp4l", "ptp4l"},
@@ -131,7 +153,28 @@ std::string ReadKeeper()
         }
         closedir(proc);
     }
-    return LinuxKeeper(found);
+    return found;
+}
+
+// The offset as the daemon keeping the clock reports it. With none, no
+// server is configured to ask, and a check must not reach out to one of
+// its own choosing (a lab network may allow only the lab's time server).
+ClockOffset ReadOffset(const std::string &keeper)
+{
+    const char *ask = keeper == "chronyd"             ? "chronyc tracking"
+                      : keeper == "systemd-timesyncd" ? "timedatectl timesync-status"
+                      : keeper == "ntpd"              ? "ntpq -c 'rv 0 offset'"
+                                                      : nullptr;
+    ClockOffset o;
+    if (ask == nullptr) {
+        o.why = "no time daemon runs to report it";
+        return o;
+    }
+    o.source = ask;
+    std::string out;
+    o.measured = Run(ask, &out) == 0 && ParseDaemonOffset(out, &o.seconds);
+    if (!o.measured) o.why = std::string(ask) + " gives none: " + FirstLine(out);
+    return o;
 }
 
 }  // namespace
@@ -146,6 +189,7 @@ Findings CheckThisMachine()
     LinuxUnit unit;
     unit.systemd = systemd;
     std::string word;
+    LastTrigger last;
     if (systemd) {
         Run("systemctl is-enabled minute-trigger.service", &word);
         unit.enabled = FirstLine(word);
@@ -153,24 +197,23 @@ Findings CheckThisMachine()
         unit.active = FirstLine(word);
         if (unit.enabled.find("No such file") != std::string::npos || unit.enabled.find("not-found") != std::string::npos)
             unit.enabled = "not-found";
+        last = ReadJournal();
     }
-    out.push_back(JudgeLinuxUnit(unit));
-    if (systemd)
-        out.push_back(JudgeLastTrigger(ReadJournal(), "systemctl restart minute-trigger; journalctl -u minute-trigger -n 20 says why none came"));
+    LinuxInhibitor inhibitor;
+    std::string list;
+    // No flags beyond --list, which every systemd's has; no pager on a pipe.
+    inhibitor.logind = Run("systemd-inhibit --list", &list) == 0;
+    inhibitor.held = InhibitorHeld(list);
+    for (const Finding &f : JudgeLinuxService(unit, last, inhibitor)) out.push_back(f);
 
     ClockSync sync;
     ReadClockSync(&sync);
-    const std::string keeper = ReadKeeper();
-    out.push_back(JudgeClockLine(sync, keeper, LinuxClockFix(keeper)));
-
-    LinuxInhibitor inhibitor;
-    std::string list;
-    inhibitor.logind = Run("systemd-inhibit --list --no-pager --no-legend", &list) == 0;
-    inhibitor.unit_active = unit.active == "active";
-    std::istringstream lines(list);
-    for (std::string line; std::getline(lines, line);)
-        inhibitor.held = inhibitor.held || (line.rfind("minute-trigger ", 0) == 0 && line.find(" sleep") != std::string::npos &&
-                                            line.find("block") != std::string::npos);
-    out.push_back(JudgeLinuxInhibitor(inhibitor));
+    LinuxTime time;
+    time.daemons = ReadDaemons();
+    time.offset = ReadOffset(time.daemons.empty() ? "" : time.daemons.front());
+    time.systemd = systemd;
+    if (Exists("/usr/bin/apt-get")) time.installer = "apt";
+    else if (Exists("/usr/bin/dnf")) time.installer = "dnf";
+    for (const Finding &f : JudgeLinuxTime(sync, time)) out.push_back(f);
     return out;
 }

@@ -9,6 +9,7 @@
 
 #include <accctrl.h>
 #include <aclapi.h>
+#include <lm.h>
 #include <sddl.h>
 #include <taskschd.h>
 #include <tlhelp32.h>
@@ -20,6 +21,7 @@
 
 #include "platform.h"
 #include "read.h"
+#include "sntp.h"
 #include "waveform_path.h"
 
 namespace {
@@ -150,6 +152,21 @@ DeviceDll ReadDll(const std::wstring &folder)
     DWORD read = 0;
     if (!d.bytes.empty() && ReadFile(file, d.bytes.data(), static_cast<DWORD>(d.bytes.size()), &read, nullptr)) d.bytes.resize(read);
     CloseHandle(file);
+    // Where Windows looks for its imports, besides the program's folder: the
+    // system folder of the program's width (SysWOW64 for a 32-bit one on
+    // 64-bit Windows), and the API sets it resolves itself.
+    wchar_t system[MAX_PATH] = L"";
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    if (!(wow64 ? GetSystemWow64DirectoryW(system, MAX_PATH) : GetSystemDirectoryW(system, MAX_PATH))) return d;
+    d.system_folder = Narrow(system);
+    for (const std::string &name : PeImports(d.bytes)) {
+        std::wstring wide(name.begin(), name.end());
+        if (Lower(wide).rfind(L"api-ms-", 0) == 0 || Lower(wide).rfind(L"ext-ms-", 0) == 0) continue;
+        if (GetFileAttributesW((folder + wide).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW((std::wstring(system) + L"\\" + wide).c_str()) == INVALID_FILE_ATTRIBUTES)
+            d.missing_imports.push_back(name);
+    }
     return d;
 }
 
@@ -167,6 +184,12 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
 {
     Task t;
     t.folder = Narrow(folder.c_str());
+    SYSTEMTIME local;
+    GetLocalTime(&local);
+    char now[24];
+    snprintf(now, sizeof now, "%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
+             local.wSecond);
+    t.now = now;
     t.elevated = elevated, t.wine = wine;
     ITaskService *service = nullptr;
     ITaskFolder *root = nullptr;
@@ -241,35 +264,72 @@ Running ReadRunning(const std::wstring &folder, bool elevated)
     return r;
 }
 
-LastTrigger ReadLog(const std::wstring &folder)
+// Where the launcher writes its log: beside itself, or, where that cannot be
+// written (the logon task's, in the locked folder), in the profile of the
+// user it runs as, who need not be the one running this check (a standard
+// user's task, checked as an administrator): every profile's.
+std::vector<std::wstring> LogPlaces(const std::wstring &folder)
+{
+    const wchar_t *const own = L"\\minute-trigger\\minute-trigger.log";
+    std::vector<std::wstring> places = {folder + L"minute-trigger.log"};
+    wchar_t data[MAX_PATH] = L"";
+    const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) places.push_back(data + std::wstring(own));
+    const wchar_t *list = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+    HKEY k;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_READ | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return places;
+    wchar_t sid[256];
+    for (DWORD i = 0, size = 256; RegEnumKeyExW(k, i, sid, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, size = 256) {
+        // ProfileImagePath is REG_EXPAND_SZ: %SystemDrive%\Users\lab.
+        wchar_t image[MAX_PATH], path[MAX_PATH];
+        DWORD bytes = sizeof image - sizeof(wchar_t);
+        if (RegGetValueW(k, sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, image, &bytes) !=
+            ERROR_SUCCESS)
+            continue;
+        const DWORD n = ExpandEnvironmentStringsW(image, path, MAX_PATH);
+        if (n == 0 || n > MAX_PATH) continue;
+        const std::wstring place = path + std::wstring(L"\\AppData\\Local") + own;
+        bool known = false;
+        for (const std::wstring &p : places) known = known || Lower(p) == Lower(place);
+        if (!known) places.push_back(place);
+    }
+    RegCloseKey(k);
+    return places;
+}
+
+LastTrigger ReadLog(const std::wstring &folder, bool elevated)
 {
     LastTrigger last;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     last.now = static_cast<int64_t>((ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart / 10000000) - 11644473600LL);
-    // Where the launcher writes it: beside itself, or where that cannot be
-    // written (the logon task's, in the locked folder), in the profile of
-    // the user it runs as, of whom only this one's can be found. The newer
-    // of the two is the one in use.
-    wchar_t data[MAX_PATH] = L"";
-    GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
-    const std::wstring logs[] = {folder + L"minute-trigger.log", std::wstring(data) + L"\\minute-trigger\\minute-trigger.log"};
+    // The newest is the one in use.
+    const std::vector<std::wstring> places = LogPlaces(folder);
     std::wstring log;
     ULONGLONG newest = 0;
-    for (const std::wstring &candidate : logs) {
+    int found = 0, denied = 0;
+    for (const std::wstring &candidate : places) {
         WIN32_FILE_ATTRIBUTE_DATA a;
-        if (!GetFileAttributesExW(candidate.c_str(), GetFileExInfoStandard, &a)) continue;
+        if (!GetFileAttributesExW(candidate.c_str(), GetFileExInfoStandard, &a)) {
+            denied += GetLastError() == ERROR_ACCESS_DENIED;
+            continue;
+        }
+        ++found;
         const ULONGLONG written = ULARGE_INTEGER{{a.ftLastWriteTime.dwLowDateTime, a.ftLastWriteTime.dwHighDateTime}}.QuadPart;
         if (log.empty() || written > newest) log = candidate, newest = written;
     }
+    const std::string unseen = denied > 0 && !elevated ? ", other users' profiles unseen: run this check as administrator" : "";
     if (log.empty()) {
         last.readable = false;
         last.where = "the launcher's log";
-        last.why = "no " + Narrow(logs[0].c_str()) + " nor " + Narrow(logs[1].c_str());
-        last.how = "the launcher writes it once started: schtasks /Run /TN minute-trigger";
+        const size_t profiles = places.size() - 1;
+        last.why = "none beside the launcher, nor in " + (profiles == 1 ? std::string("the one profile") : std::to_string(profiles) + " profiles") +
+                   " looked in" + unseen;
+        last.how = denied > 0 && !elevated ? "run this check from a Command Prompt opened as administrator"
+                                           : "the launcher writes it once started: schtasks /Run /TN minute-trigger";
         return last;
     }
-    last.where = Narrow(log.c_str());
+    last.where = Narrow(log.c_str()) + (found > 1 ? " (the newest of " + std::to_string(found) + " logs)" : "") + unseen;
     const HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -288,8 +348,7 @@ LastTrigger ReadLog(const std::wstring &folder)
     if (!tail.empty()) ReadFile(file, &tail[0], static_cast<DWORD>(tail.size()), &read, nullptr);
     CloseHandle(file);
     tail.resize(read);
-    const size_t trigger = tail.rfind("Trigger: ");
-    if (trigger != std::string::npos) last.line = tail.substr(trigger, tail.find_first_of("\r\n", trigger) - trigger);
+    FindLastTrigger(tail, &last);
     return last;
 }
 
@@ -376,22 +435,71 @@ TimeService ReadTimeService(unsigned build)
             s.start_type = reinterpret_cast<QUERY_SERVICE_CONFIGW *>(config)->dwStartType;
         // SERVICE_CONFIG_TRIGGER_INFO (8) and its SERVICE_TRIGGER_INFO,
         // Windows 7 and later, which MinGW declares only for a build that
-        // targets them: the count is the first member.
+        // targets them: laid out here as there, its pointers into the buffer.
+        struct Trigger {
+            DWORD type, action;
+            const GUID *subtype;
+            DWORD items;
+            void *data;
+        };
+        struct Triggers {
+            DWORD count;
+            const Trigger *triggers;
+            BYTE *reserved;
+        };
         alignas(void *) BYTE triggers[8192];
-        if (QueryServiceConfig2W(service, 8, triggers, sizeof triggers, &needed))
-            s.trigger_start = *reinterpret_cast<DWORD *>(triggers) > 0;
+        if (QueryServiceConfig2W(service, 8, triggers, sizeof triggers, &needed)) {
+            const auto *info = reinterpret_cast<const Triggers *>(triggers);
+            for (DWORD i = 0; i < info->count; ++i) {
+                ServiceTrigger t;
+                t.start = info->triggers[i].action == 1;  // SERVICE_TRIGGER_ACTION_SERVICE_START
+                t.type = info->triggers[i].type;
+                if (const GUID *g = info->triggers[i].subtype) {
+                    char text[40];
+                    snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", static_cast<unsigned long>(g->Data1),
+                             g->Data2, g->Data3, g->Data4[0], g->Data4[1], g->Data4[2], g->Data4[3], g->Data4[4], g->Data4[5],
+                             g->Data4[6], g->Data4[7]);
+                    t.subtype = text;
+                }
+                s.triggers.push_back(t);
+            }
+        }
     } else {
         s.error = GetLastError();
         s.state = s.error == ERROR_SERVICE_DOES_NOT_EXIST ? TimeService::Missing : TimeService::Unreadable;
     }
     if (service != nullptr) CloseServiceHandle(service);
     if (manager != nullptr) CloseServiceHandle(manager);
-    const wchar_t *w32time = L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\";
-    RegString((std::wstring(w32time) + L"Parameters").c_str(), L"Type", &s.type);
-    RegString((std::wstring(w32time) + L"Parameters").c_str(), L"NtpServer", &s.ntp_server);
-    s.poll_read = RegDword((std::wstring(w32time) + L"Config").c_str(), L"MinPollInterval", &s.min_poll) &&
-                  RegDword((std::wstring(w32time) + L"Config").c_str(), L"MaxPollInterval", &s.max_poll) &&
-                  RegDword((std::wstring(w32time) + L"TimeProviders\\NtpClient").c_str(), L"SpecialPollInterval", &s.special_poll);
+    // Each value the service's own, unless Group Policy sets it, which then
+    // wins over it and over any change made there.
+    const std::wstring own = L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\", policy = L"SOFTWARE\\Policies\\Microsoft\\W32Time\\";
+    auto text = [&](const wchar_t *key, const wchar_t *name, std::string *out) {
+        const bool set = RegString((policy + key).c_str(), name, out);
+        s.policy = s.policy || set;
+        return set || RegString((own + key).c_str(), name, out);
+    };
+    auto number = [&](const wchar_t *key, const wchar_t *name, unsigned long *out) {
+        const bool set = RegDword((policy + key).c_str(), name, out);
+        s.policy = s.policy || set;
+        return set || RegDword((own + key).c_str(), name, out);
+    };
+    text(L"Parameters", L"Type", &s.type);
+    text(L"Parameters", L"NtpServer", &s.ntp_server);
+    const bool least = number(L"Config", L"MinPollInterval", &s.min_poll);
+    const bool most = number(L"Config", L"MaxPollInterval", &s.max_poll);
+    s.poll_read = number(L"TimeProviders\\NtpClient", L"SpecialPollInterval", &s.special_poll) && least && most;
+    // Found at run time, as the power calls are: netapi32 is no import of
+    // this check's.
+    using Join = DWORD(WINAPI *)(const wchar_t *, wchar_t **, int *);
+    using Free = DWORD(WINAPI *)(void *);
+    const Join join = Find<Join>(L"netapi32.dll", "NetGetJoinInformation");
+    const Free free_buffer = Find<Free>(L"netapi32.dll", "NetApiBufferFree");
+    wchar_t *name = nullptr;
+    int joined = 0;
+    if (join != nullptr && join(nullptr, &name, &joined) == 0) {
+        s.domain = joined == 3;  // NetSetupDomainName
+        if (free_buffer != nullptr) free_buffer(name);
+    }
     return s;
 }
 
@@ -419,23 +527,23 @@ Power ReadPower()
     static const GUID Usb = {0x2a737441, 0x1930, 0x4402, {0x8d, 0x77, 0xb2, 0xbe, 0xbb, 0xa3, 0x08, 0xa3}};
     static const GUID Suspend = {0x48e6b7a6, 0x50f5, 0x4782, {0xa5, 0xd4, 0x53, 0xbb, 0x8f, 0x07, 0xe2, 0x26}};
     DWORD value = 0;
-    p.readable = read(nullptr, scheme, &Sleep, &Standby, &value) == ERROR_SUCCESS;
-    p.sleep = value;
+    p.sleep.read = read(nullptr, scheme, &Sleep, &Standby, &value) == ERROR_SUCCESS;
+    p.sleep.plan = value;
     value = 0;
-    p.readable = read(nullptr, scheme, &Sleep, &Hibernate, &value) == ERROR_SUCCESS && p.readable;
-    p.hibernate = value;
+    p.hibernate.read = read(nullptr, scheme, &Sleep, &Hibernate, &value) == ERROR_SUCCESS;
+    p.hibernate.plan = value;
     value = 0;
-    p.usb_read = read(nullptr, scheme, &Usb, &Suspend, &value) == ERROR_SUCCESS;
-    p.usb_suspend = value;
+    p.usb_suspend.read = read(nullptr, scheme, &Usb, &Suspend, &value) == ERROR_SUCCESS;
+    p.usb_suspend.plan = value;
+    p.readable = p.sleep.read && p.hibernate.read;
     if (!p.readable) p.why = "the sleep settings cannot be read";
     LocalFree(scheme);
     // Group Policy writes its own values under Policies, which win over
     // the plan's.
-    unsigned long ignored;
     const std::wstring policies = L"SOFTWARE\\Policies\\Microsoft\\Power\\PowerSettings\\";
-    p.sleep_policy = RegDword((policies + L"29F6C1DB-86DA-48C5-9FDB-F2B67B1F44DA").c_str(), L"ACSettingIndex", &ignored);
-    p.hibernate_policy = RegDword((policies + L"9D7815A6-7EE4-497E-8888-515A05F02364").c_str(), L"ACSettingIndex", &ignored);
-    p.usb_policy = RegDword((policies + L"48E6B7A6-50F5-4782-A5D4-53BB8F07E226").c_str(), L"ACSettingIndex", &ignored);
+    p.sleep.policy_set = RegDword((policies + L"29F6C1DB-86DA-48C5-9FDB-F2B67B1F44DA").c_str(), L"ACSettingIndex", &p.sleep.policy);
+    p.hibernate.policy_set = RegDword((policies + L"9D7815A6-7EE4-497E-8888-515A05F02364").c_str(), L"ACSettingIndex", &p.hibernate.policy);
+    p.usb_suspend.policy_set = RegDword((policies + L"48E6B7A6-50F5-4782-A5D4-53BB8F07E226").c_str(), L"ACSettingIndex", &p.usb_suspend.policy);
     return p;
 }
 
@@ -451,18 +559,82 @@ AutoLogon ReadAutoLogon(const std::string &kind)
     RegString(winlogon, L"AutoAdminLogon", &l.auto_admin_logon);
     RegString(winlogon, L"DefaultUserName", &l.user);
     l.count_set = RegDword(winlogon, L"AutoLogonCount", &l.count);
+    // The account's password, if it is a local account: found at run time,
+    // as netapi32 is no import of this check's. USER_INFO_1's age and flags,
+    // USER_MODALS_INFO_0's longest age, all in seconds.
+    using GetUser = DWORD(WINAPI *)(const wchar_t *, const wchar_t *, DWORD, BYTE **);
+    using GetModals = DWORD(WINAPI *)(const wchar_t *, DWORD, BYTE **);
+    using Free = DWORD(WINAPI *)(void *);
+    const GetUser get_user = Find<GetUser>(L"netapi32.dll", "NetUserGetInfo");
+    const GetModals get_modals = Find<GetModals>(L"netapi32.dll", "NetUserModalsGet");
+    const Free free_buffer = Find<Free>(L"netapi32.dll", "NetApiBufferFree");
+    BYTE *user = nullptr, *modals = nullptr;
+    const std::wstring name(l.user.begin(), l.user.end());
+    if (get_user != nullptr && get_modals != nullptr && free_buffer != nullptr && !l.user.empty() &&
+        get_user(nullptr, name.c_str(), 1, &user) == 0 && get_modals(nullptr, 0, &modals) == 0) {
+        const auto *info = reinterpret_cast<const USER_INFO_1 *>(user);
+        const DWORD lasts = reinterpret_cast<const USER_MODALS_INFO_0 *>(modals)->usrmod0_max_passwd_age;
+        l.password_read = true;
+        l.password_age = info->usri1_password_age / 86400;
+        l.password_lasts = (info->usri1_flags & UF_DONT_EXPIRE_PASSWD) || lasts == TIMEQ_FOREVER ? 0 : lasts / 86400;
+    }
+    if (user != nullptr) free_buffer(user);
+    if (modals != nullptr) free_buffer(modals);
     return l;
 }
 
-UpdatePolicy ReadUpdatePolicy()
+UpdatePolicy ReadUpdatePolicy(unsigned build)
 {
     UpdatePolicy u;
+    u.build = build;
+    u.search_order_set = RegDword(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching", L"SearchOrderConfig", &u.search_order);
     const wchar_t *update = L"SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate";
     const wchar_t *au = L"SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
     u.drivers_set = RegDword(update, L"ExcludeWUDriversInQualityUpdate", &u.exclude_drivers);
     u.reboot_set = RegDword(au, L"NoAutoRebootWithLoggedOnUsers", &u.no_reboot);
     u.options_set = RegDword(au, L"AUOptions", &u.au_options);
     return u;
+}
+
+// How many of the System log's events match `select` (within its
+// System[...]); -1 where the log cannot be read. wevtapi is found at run
+// time: Windows 7's and later, no import of this check's.
+int CountEvents(const std::wstring &select)
+{
+    using Query = HANDLE(WINAPI *)(HANDLE, const wchar_t *, const wchar_t *, DWORD);
+    using Next = BOOL(WINAPI *)(HANDLE, DWORD, HANDLE *, DWORD, DWORD, DWORD *);
+    using Close = BOOL(WINAPI *)(HANDLE);
+    const Query query = Find<Query>(L"wevtapi.dll", "EvtQuery");
+    const Next next = Find<Next>(L"wevtapi.dll", "EvtNext");
+    const Close close = Find<Close>(L"wevtapi.dll", "EvtClose");
+    if (query == nullptr || next == nullptr || close == nullptr) return -1;
+    const std::wstring xpath = L"*[System[" + select + L"]]";
+    const HANDLE results = query(nullptr, L"System", xpath.c_str(), 1);  // EvtQueryChannelPath
+    if (results == nullptr) return -1;
+    int count = 0;
+    HANDLE events[64];
+    DWORD got = 0;
+    while (next(results, 64, events, 1000, 0, &got)) {
+        count += static_cast<int>(got);
+        for (DWORD i = 0; i < got; ++i) close(events[i]);
+    }
+    const bool whole = GetLastError() == ERROR_NO_MORE_ITEMS;
+    close(results);
+    return whole ? count : -1;
+}
+
+Events ReadEvents()
+{
+    const std::wstring week = L" and TimeCreated[timediff(@SystemTime) <= 604800000]",
+                       month = L" and TimeCreated[timediff(@SystemTime) <= 2592000000]",
+                       time = L"Provider[@Name='Microsoft-Windows-Time-Service'] and EventID=";
+    Events e;
+    e.not_synchronised = CountEvents(time + L"36" + week);
+    e.no_response = CountEvents(time + L"47" + week);
+    e.no_domain = CountEvents(time + L"11" + week);
+    e.unexpected = CountEvents(L"Provider[@Name='EventLog'] and EventID=6008" + month);
+    e.asked = CountEvents(L"Provider[@Name='User32'] and EventID=1074" + month);
+    return e;
 }
 
 }  // namespace
@@ -486,7 +658,10 @@ Findings CheckThisMachine()
     CoUninitialize();
     for (const Finding &f : JudgeTask(task)) out.push_back(f);
     out.push_back(JudgeRunning(ReadRunning(folder, elevated)));
-    out.push_back(JudgeLastTrigger(ReadLog(folder), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came"));
+    out.push_back(JudgeLastTrigger(ReadLog(folder, elevated), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came",
+                                   "end the program, from a Command Prompt opened as administrator: taskkill /F /IM minute-trigger.exe; "
+                                   "the launcher starts it again 10 s later, which opens the device anew; refused again: "
+                                   "the device's USB cable and power"));
 
     std::wstring bare = folder;
     bare.pop_back();
@@ -494,10 +669,26 @@ Findings CheckThisMachine()
 
     ClockSync sync;
     ReadClockSync(&sync);
-    for (const Finding &f : JudgeTimeService(ReadTimeService(windows.build), sync)) out.push_back(f);
-    out.push_back(JudgeClockLine(sync, "", "w32tm /resync, then keep Windows Time correcting: see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt"));
+    const TimeService time_service = ReadTimeService(windows.build);
+    for (const Finding &f : JudgeTimeService(time_service, sync)) out.push_back(f);
+    // The first time server Windows Time is set to, flags and all after it.
+    const std::string server = time_service.ntp_server.substr(0, time_service.ntp_server.find_first_of(", "));
+    ClockOffset offset;
+    if (server.empty()) offset.why = "no time server set for Windows Time";
+    else offset = QuerySntp(server);
+    for (const Finding &f : JudgeWindowsClock(sync, offset, time_service)) out.push_back(f);
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
+    FastStartup fast;
+    fast.task_kind = TaskKind(task);
+    unsigned long value = 0;
+    fast.hiberboot = RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) && value == 1;
+    value = 0;
+    // HibernateEnabled once set, else the default Windows chose.
+    const wchar_t *power = L"SYSTEM\\CurrentControlSet\\Control\\Power";
+    fast.hibernate = (RegDword(power, L"HibernateEnabled", &value) || RegDword(power, L"HibernateEnabledDefault", &value)) && value == 1;
+    out.push_back(JudgeFastStartup(fast));
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
-    for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy())) out.push_back(f);
+    for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);
+    for (const Finding &f : JudgeEvents(ReadEvents())) out.push_back(f);
     return out;
 }

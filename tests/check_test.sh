@@ -16,10 +16,17 @@ report() {
 }
 # after PATTERN: the line after the first line matching PATTERN.
 after() { grep -A1 -m1 -e "$1" <<<"$out" | sed -n 2p; }
-# The status its lines call for: 2 with a [FAIL], else 1 with a [warn].
-status_of_lines() { grep -q '^\[FAIL\] ' <<<"$out" && echo 2 || { grep -q '^\[warn\] ' <<<"$out" && echo 1 || echo 0; }; }
+# The status its lines call for: 2 with a [FAIL], else 1 with a [warn], else
+# 3 with an [unknown].
+status_of_lines() {
+  local mark
+  for mark in FAIL:2 warn:1 unknown:3; do grep -q "^\[${mark%:*}\] " <<<"$out" && { echo "${mark#*:}"; return; }; done
+  echo 0
+}
 summary_counts() {
-  echo "$(grep -c '^\[ok\] ' <<<"$out") ok, $(grep -cE '^\[(warn|FAIL)\] ' <<<"$out") to fix, $(grep -c '^\[unknown\] ' <<<"$out") unknown"
+  local mark counts=()
+  for mark in ok warn FAIL unknown note; do counts+=("$(grep -c "^\[$mark\] " <<<"$out")"); done
+  echo "${counts[0]} ok, ${counts[1]} warn, ${counts[2]} FAIL, ${counts[3]} unknown, ${counts[4]} noted"
 }
 
 report 16000000
@@ -28,7 +35,7 @@ check "unsynchronised: the clock line is [FAIL], in the program's words" \
 check "unsynchronised: a fix under it" grep -q '^    fix: ' <<<"$(after '^\[FAIL\] clock:')"
 check "every line a verdict or a fix under one, the summary last, counting them; the exit status the lines call for" \
   same "0|minute-trigger-check: $(summary_counts)|$(status_of_lines)" \
-  "$(grep -cvE '^(\[(ok|warn|FAIL|unknown)\] |    fix: |minute-trigger-check: )' <<<"$out")|$(tail -n 1 <<<"$out")|$rc"
+  "$(grep -cvE '^(\[(ok|warn|FAIL|unknown|note)\] |    fix: |minute-trigger-check: )' <<<"$out")|$(tail -n 1 <<<"$out")|$rc"
 check "the build tree's program loads the simulated library, which is said, with a fix" \
   grep -q '^\[warn\] device library: .* loads .*/simulator/libAWG10K.so, the simulated one' <<<"$out"
 

@@ -162,13 +162,23 @@ verdicts() {
   shift
   for subject in "$@"; do grep -m1 "^\[[a-zA-Z]*\] $subject" "$tmp/$name.txt" | cut -d' ' -f1; done | paste -sd'|'
 }
-# The status its lines call for: 2 with a [FAIL], 1 with a [warn], else 0.
-called_for() { grep -q '^\[FAIL\]' "$tmp/$1.txt" && echo 2 || { grep -q '^\[warn\]' "$tmp/$1.txt" && echo 1 || echo 0; }; }
+# The status its lines call for: 2 with a [FAIL], 1 with a [warn], 3 with an
+# [unknown], else 0.
+called_for() {
+  local mark
+  for mark in FAIL:2 warn:1 unknown:3; do grep -q "^\[${mark%:*}\]" "$tmp/$1.txt" && { echo "${mark#*:}"; return; }; done
+  echo 0
+}
 report installed
-counts() { echo "$(grep -c '^\[ok\]' "$1") ok, $(grep -cE '^\[(warn|FAIL)\]' "$1") to fix, $(grep -c '^\[unknown\]' "$1") unknown"; }
-check "minute-trigger-check, installed: each line a verdict, a fix under each but [ok], the summary last; the exit status its lines call for" \
-  same "0|$(grep -cvE '^\[ok\]|^    fix: |^minute-trigger-check: ' "$tmp/installed.txt")|minute-trigger-check: $(counts "$tmp/installed.txt")|$(called_for installed)" \
-  "$(grep -cvE '^(\[(ok|warn|FAIL|unknown)\] |    fix: |minute-trigger-check: )' "$tmp/installed.txt")|$(grep -c '^    fix: ' "$tmp/installed.txt")|$(tail -n 1 "$tmp/installed.txt")|$report_rc"
+sed 's/^/test-windows: | /' "$tmp/installed.txt"
+counts() {
+  local mark counts=()
+  for mark in ok warn FAIL unknown note; do counts+=("$(grep -c "^\[$mark\]" "$1")"); done
+  echo "${counts[0]} ok, ${counts[1]} warn, ${counts[2]} FAIL, ${counts[3]} unknown, ${counts[4]} noted"
+}
+check "minute-trigger-check, installed: each line a verdict, a fix under each but [ok] and [note], the summary last; the exit status its lines call for" \
+  same "0|$(grep -cvE '^\[(ok|note)\]|^    fix: |^minute-trigger-check: ' "$tmp/installed.txt")|minute-trigger-check: $(counts "$tmp/installed.txt")|$(called_for installed)" \
+  "$(grep -cvE '^(\[(ok|warn|FAIL|unknown|note)\] |    fix: |minute-trigger-check: )' "$tmp/installed.txt")|$(grep -c '^    fix: ' "$tmp/installed.txt")|$(tail -n 1 "$tmp/installed.txt")|$report_rc"
 check "minute-trigger-check, installed without AWG10K.dll: the program beside it [ok], the library [FAIL]; the task registered and enabled, its trigger and action [unknown] under Wine" \
   same "[ok]|[FAIL]|[ok]|[unknown]|[unknown]" "$(verdicts installed 'program:' 'device library:' 'task:' 'task trigger:' 'task action:')"
 cp "$msi_dll" "$msi_unix/"

@@ -296,4 +296,28 @@ check "the program: where Windows has the precise clock, the loop reads it, neve
 check "the tick-clock build: where Windows lacks the precise clock (7), the loop reads _ftime64, never the precise clock (reads of each: ${reads[tick-clock]})" \
   awk '{ exit !($1 == 0 && $2 >= 1000) }' <<<"${reads[tick-clock]}"
 
+# --- minute-trigger-check: the launcher's log in another user's profile ---------
+# The logon task's launcher, run as a standard user, logs into that user's
+# profile; the check, run as another account (an administrator), must find it
+# through ProfileList, and take it over an older log beside the launcher.
+echo "test-windows: minute-trigger-check, the launcher's log in another user's profile"
+checked=$tmp/checked profile_log=$WINEPREFIX/drive_c/users/lab/AppData/Local/minute-trigger/minute-trigger.log
+mkdir -p "$checked" "$(dirname "$profile_log")"
+cp "$programs/minute-trigger.exe" "$programs/minute-trigger-check.exe" "$checked/"
+wine_run reg add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList\S-1-5-21-1-2-3-1001' \
+  /v ProfileImagePath /t REG_EXPAND_SZ /f /d '%SystemDrive%\users\lab'
+printf 'Trigger: %s  \r\n' "$(date -u -d '-2 hours' '+%Y%m%d %H:%M:00')" >"$checked/minute-trigger.log"
+touch -d '-2 hours' "$checked/minute-trigger.log"
+# The device refused this minute's trigger, as an unplugged one does.
+printf 'Trigger: %s  \r\nAWG10K_Trigger() Error\r\n' "$(date -u '+%Y%m%d %H:%M:00')" >"$profile_log"
+check_rc=0
+wine_run -o checked "$checked/minute-trigger-check.exe" || check_rc=$?
+report=$(tr -d '\r' <"$tmp/checked.out")
+sed 's/^/test-windows: | /' <<<"$report"
+last_line=$(grep -A1 -F '[FAIL] last trigger: ' <<<"$report" || true)
+check "minute-trigger-check: the newer log, in another user's profile, found; its trigger the device refused is [FAIL], the fix ending the program; exit status 2" \
+  same "yes|yes|2" \
+  "$(grep -qF 'in C:\users\lab\AppData\Local\minute-trigger\minute-trigger.log (the newest of ' <<<"$last_line" && echo yes)|$(
+    grep -q '^    fix: .*taskkill /F /IM minute-trigger.exe' <<<"$last_line" && echo yes)|$check_rc"
+
 summary
