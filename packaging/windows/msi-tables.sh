@@ -12,7 +12,10 @@
 #   - RestoreTask, RestartTask and UnlockFolders made rollback steps
 #     (in-script, rollback, no impersonation, return ignored), RunTask a
 #     commit step, run only once the install can no longer fail: wixl types
-#     them wrongly.
+#     them wrongly;
+#   - the task files (component Tasks) installed only where a task is:
+#     with TASK=none the folder is not locked (wixl writes no component's
+#     condition).
 # Usage: packaging/windows/msi-tables.sh PACKAGE.msi
 set -euo pipefail
 msi=$1
@@ -29,6 +32,8 @@ msibuild "$msi" -q "UPDATE Property SET Value = '$secure' WHERE Property = 'Secu
 msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback WHERE Action = 'RestoreTask' OR Action = 'RestartTask'"
 msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback_dll WHERE Action = 'UnlockFolders'"
 msibuild "$msi" -q "UPDATE CustomAction SET Type = $commit WHERE Action = 'RunTask'"
+tasks_condition='TASK<>"none"'
+msibuild "$msi" -q "UPDATE Component SET Condition = '$tasks_condition' WHERE Component = 'Tasks'"
 # Attributes is part of the Upgrade table's key, which no UPDATE changes: the
 # table is imported again, changed.
 idt=$(mktemp -d)
@@ -40,6 +45,7 @@ rm -r "$idt"
   [ "$(table Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 }')" = 513 ] &&
   [ "$(table CustomAction | awk -F'\t' '$1 ~ /^(RestoreTask|RestartTask)$/ { print $2 }' | sort -u)" = $rollback ] &&
   [ "$(table CustomAction | awk -F'\t' '$1 == "UnlockFolders" { print $2 }')" = $rollback_dll ] &&
-  [ "$(table CustomAction | awk -F'\t' '$1 == "RunTask" { print $2 }')" = $commit ] ||
+  [ "$(table CustomAction | awk -F'\t' '$1 == "RunTask" { print $2 }')" = $commit ] &&
+  [ "$(table Component | awk -F'\t' '$1 == "Tasks" { print $5 }')" = "$tasks_condition" ] ||
   { echo "msi-tables: $msi was not changed as it should be" >&2; exit 1; }
-echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask, RestartTask and UnlockFolders roll back, RunTask commits"
+echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask, RestartTask and UnlockFolders roll back, RunTask commits; the task files only where TASK<>\"none\""
