@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "clock_watch.h"
+#include "lock_rule.h"
 
 enum class Verdict : uint8_t { Ok, Warn, Fail, Unknown };
 
@@ -125,25 +126,20 @@ struct Running {
 };
 Finding JudgeRunning(const Running &running);
 
-// Windows' access mask bits, as the permissions rule names them.
-struct Ace {
-    std::string sid, name;
-    bool allow = true;
-    bool inherit_only = false;
-    uint32_t mask = 0;
-};
+// One object on the program's way, its permissions as Windows writes them
+// (owner and DACL, as SDDL), judged by the installer's own rule for its role.
 struct PathSecurity {
     std::string path;
-    bool root = false;
+    lock_rule::Role role = lock_rule::Role::Path;
+    int parent = -1;  // the folder holding it, by its index in the same list; -1 for a drive's root
     bool read = false;
     unsigned long error = 0;
-    std::string owner_sid, owner_name;
-    bool null_dacl = false;
-    std::vector<Ace> aces;
+    std::string sddl;
 };
-// paths: from the drive's root down to the program's folder and its files,
-// and down to the waveform file. folder: the program's, no trailing backslash.
-// Wine keeps no permissions of Windows' own: every file is its Unix user's.
+// paths: from the drive's root down to the program's folder and each file
+// directly in it, and down to the waveform file. folder: the program's, no
+// trailing backslash. Wine keeps no permissions of Windows' own: every file
+// is its Unix user's.
 Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine);
 
 struct TimeService {

@@ -73,30 +73,6 @@ std::string Recreate(const Task &task, const std::string &kind)
            "minute-trigger-" + (kind.empty() ? "logon" : kind) + ".xml\" /F";
 }
 
-// --- Windows' access rights -------------------------------------------------
-
-struct Right {
-    uint32_t bit;
-    const char *name;
-};
-const Right Changing[] = {
-    {0x2, "write/add file"},          {0x4, "append/add subfolder"},   {0x40, "delete child"},
-    {0x10000, "delete"},              {0x40000, "change permissions"}, {0x80000, "take ownership"},
-    {0x10000000, "all (generic)"},    {0x40000000, "write (generic)"},
-};
-// FILE_ADD_SUBDIRECTORY: Windows grants it on a drive's root to every
-// signed-in user (and on Windows 7, Users), for folders of their own.
-constexpr uint32_t RootStock = 0x4;
-
-const char *const Trusted[] = {"S-1-5-32-544", "S-1-5-18",
-                               "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
-bool IsTrusted(const std::string &sid)
-{
-    return std::find(std::begin(Trusted), std::end(Trusted), sid) != std::end(Trusted);
-}
-
-std::string Who(const std::string &name, const std::string &sid) { return name.empty() ? sid : name; }
-
 }  // namespace
 
 Finding JudgeWindows(const WindowsVersion &w, int today)
@@ -307,44 +283,38 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
     if (wine)
         return {{Verdict::Unknown, "permissions: Wine enforces none of Windows' own: every file is its Unix user's",
                  "check it on the PC itself"}};
+    const char *repair = "repair the package (Programs and Features, minute-trigger, Repair; or, from a Command Prompt opened "
+                         "as administrator, msiexec /fa with the .msi it was installed from, then /qn /norestart)";
+    std::vector<lock_rule::Descriptor> read(paths.size());
+    std::vector<bool> whole(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) whole[i] = paths[i].read && lock_rule::Parse(paths[i].sddl.c_str(), &read[i]);
+    // In place of a folder whose permissions could not be read: one that
+    // allows nothing, so that what lies in it is judged by its own.
+    lock_rule::Descriptor nothing;
+    lock_rule::Parse("O:SYD:", &nothing);
     Findings out;
     std::string unread;
-    for (const PathSecurity &p : paths) {
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const PathSecurity &p = paths[i];
         if (!p.read) {
             unread += (unread.empty() ? "" : ", ") + p.path;
             continue;
         }
-        std::string why, fix, removals;
-        const bool ours = Lower(p.path).rfind(Lower(folder), 0) == 0;
-        if (!IsTrusted(p.owner_sid)) {
-            why = "owned by " + Who(p.owner_name, p.owner_sid);
-            fix = "icacls \"" + p.path + "\" /setowner *S-1-5-32-544";
+        if (!whole[i]) {
+            out.push_back({Verdict::Fail, "permissions: " + p.path + ": entries neither this check nor the installer reads: " + p.sddl,
+                           "remove the entries with a condition or for an object type (Properties, Security, Advanced), then " +
+                               std::string(repair)});
+            continue;
         }
-        if (p.null_dacl) {
-            why += std::string(why.empty() ? "" : "; ") + "no permissions set: anyone may change it";
-            fix += std::string(fix.empty() ? "" : " && ") + "icacls \"" + p.path + "\" /inheritance:e";
-        }
-        for (const Ace &a : p.aces) {
-            if (!a.allow || a.inherit_only || IsTrusted(a.sid)) continue;
-            const uint32_t mask = a.mask & ~(p.root ? RootStock : 0u);
-            std::string rights;
-            for (const Right &r : Changing)
-                if (mask & r.bit) rights += (rights.empty() ? "" : ", ") + std::string(r.name);
-            if (rights.empty()) continue;
-            why += std::string(why.empty() ? "" : "; ") + Who(a.name, a.sid) + " may " + rights;
-            // An inherited entry goes only once the folder keeps a copy of
-            // what it inherits (a folder made under C:\ inherits Modify for
-            // every signed-in user); the root inherits nothing.
-            if (!ours && !p.root && removals.empty()) removals = "icacls \"" + p.path + "\" /inheritance:d";
-            if (!ours) removals += std::string(removals.empty() ? "" : " && ") + "icacls \"" + p.path + "\" /remove:g *" + a.sid;
-        }
-        if (!removals.empty()) fix += (fix.empty() ? "" : " && ") + removals;
-        if (why.empty()) continue;
-        // In the program's folder, the package's own lock mends it all.
-        if (ours)
-            fix = "icacls \"" + folder + "\" /setowner *S-1-5-32-544 /T /C /Q && icacls \"" + folder +
-                  "\" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX";
-        out.push_back({Verdict::Fail, "permissions: " + p.path + ": " + why, fix});
+        const bool held = p.parent >= 0 && static_cast<size_t>(p.parent) < paths.size();
+        const lock_rule::Descriptor *parent = p.parent < 0 ? nullptr : held && whole[p.parent] ? &read[p.parent] : &nothing;
+        const lock_rule::Verdict v = lock_rule::Judge(p.role, read[i], parent);
+        if (v.safe) continue;
+        // Where the installer would refuse it, what mends it for the
+        // installer mends it here; everything else the package's own lock does.
+        const lock_rule::Plan plan = lock_rule::PlanFor(p.role, read[i], parent, false);
+        out.push_back({Verdict::Fail, "permissions: " + p.path + ": " + v.why,
+                       plan.action == lock_rule::Plan::Refuse ? std::string(plan.mend) : repair});
     }
     if (!unread.empty())
         out.push_back({Verdict::Unknown, "permissions: cannot be read for " + unread,

@@ -1,7 +1,7 @@
 // What minute-trigger-check reads on Windows, asking for read access only:
 // Windows' version, the files beside this check (the program's folder), the
 // task through the Task Scheduler's COM interface, the processes, the
-// permissions by an ACE walk of each path, Windows Time, the power plan and
+// permissions of each object on the program's way, as SDDL, Windows Time, the power plan and
 // the registry's policies. Every registry read takes the 64-bit view
 // (KEY_WOW64_64KEY): a 32-bit process on 64-bit Windows would otherwise
 // read the 32-bit copy of SOFTWARE, which holds none of these values.
@@ -288,87 +288,70 @@ LastTrigger ReadLog(const std::wstring &folder)
     return last;
 }
 
-std::string Sid(PSID sid, std::string *name)
-{
-    wchar_t *text = nullptr;
-    std::string out = ConvertSidToStringSidW(sid, &text) ? Narrow(text) : "?";
-    LocalFree(text);
-    wchar_t account[256], domain[256];
-    DWORD account_size = 256, domain_size = 256;
-    SID_NAME_USE use;
-    if (LookupAccountSidW(nullptr, sid, account, &account_size, domain, &domain_size, &use)) *name = Narrow(account);
-    return out;
-}
-
-PathSecurity ReadSecurity(const std::wstring &path, bool root)
+PathSecurity ReadSecurity(const std::wstring &path, lock_rule::Role role)
 {
     PathSecurity p;
     p.path = Narrow(path.c_str());
-    p.root = root;
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
+    p.role = role;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     PSECURITY_DESCRIPTOR sd = nullptr;
-    const DWORD got = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                            &owner, nullptr, &dacl, nullptr, &sd);
+    const DWORD got = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd);
+    wchar_t *text = nullptr;
     if (got != ERROR_SUCCESS) {
         p.error = got;
-        return p;
+    } else if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr)) {
+        p.error = GetLastError();
+    } else {
+        p.read = true;
+        p.sddl = Narrow(text);
     }
-    p.read = true;
-    if (owner != nullptr) p.owner_sid = Sid(owner, &p.owner_name);
-    p.null_dacl = dacl == nullptr;
-    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
-        ACE_HEADER *header = nullptr;
-        if (!GetAce(dacl, i, reinterpret_cast<void **>(&header))) continue;
-        // Allowed and denied entries share their layout; object and
-        // callback entries do not appear on files.
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_DENIED_ACE_TYPE) continue;
-        const auto *ace = reinterpret_cast<ACCESS_ALLOWED_ACE *>(header);
-        Ace a;
-        a.allow = header->AceType == ACCESS_ALLOWED_ACE_TYPE;
-        a.inherit_only = (header->AceFlags & INHERIT_ONLY_ACE) != 0;
-        a.mask = ace->Mask;
-        a.sid = Sid(const_cast<DWORD *>(&ace->SidStart), &a.name);
-        p.aces.push_back(a);
-    }
+    LocalFree(text);
     LocalFree(sd);
     return p;
 }
 
-// Each folder from the drive's root down to path's, then path itself.
-void AddChain(const std::wstring &path, std::vector<std::wstring> *paths)
+struct Object {
+    std::wstring path;  // "C:\" for a drive's root, no trailing backslash for anything else
+    lock_rule::Role role;
+};
+
+// Each folder from the drive's root down to path's, then path itself, as ROLE.
+void AddChain(const std::wstring &path, lock_rule::Role role, std::vector<Object> *objects)
 {
-    for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
-        const std::wstring part = path.substr(0, at == 2 ? 3 : at);  // "C:\" for the root
-        if (std::find(paths->begin(), paths->end(), part) == paths->end()) paths->push_back(part);
-    }
-    if (path.back() != L'\\' && std::find(paths->begin(), paths->end(), path) == paths->end()) paths->push_back(path);
+    auto add = [&](const std::wstring &part, lock_rule::Role as) {
+        for (const Object &o : *objects)
+            if (o.path == part) return;
+        objects->push_back({part, as});
+    };
+    for (size_t at = path.find(L'\\'); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+        add(path.substr(0, at == 2 ? 3 : at), at + 1 == path.size() ? role : lock_rule::Role::Path);
+    if (path.back() != L'\\') add(path, role);
 }
 
 std::vector<PathSecurity> ReadPermissions(const std::wstring &folder)
 {
-    std::vector<std::wstring> paths;
-    AddChain(folder, &paths);
-    // Every program, DLL and batch file beside the program: whoever may
-    // change one runs code as whoever runs the program. Not the vendor's
-    // data, which INSTALL.txt lets users write in a subfolder or file of
-    // its own.
+    std::vector<Object> objects;
+    AddChain(folder, lock_rule::Role::Folder, &objects);
+    // Every file directly in the program's folder, each as the installer
+    // locks it; not the vendor's subfolders, which it leaves as they are.
     WIN32_FIND_DATAW found;
     const HANDLE find = FindFirstFileW((folder + L"*").c_str(), &found);
-    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found)) {
-        const std::wstring name = Lower(found.cFileName);
-        const size_t dot = name.rfind(L'.');
-        const std::wstring type = dot == std::wstring::npos ? L"" : name.substr(dot);
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            (type == L".exe" || type == L".dll" || type == L".cmd" || type == L".bat"))
-            paths.push_back(folder + found.cFileName);
-    }
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            objects.push_back({folder + found.cFileName, lock_rule::RoleOfFile(Narrow(found.cFileName).c_str())});
     if (find != INVALID_HANDLE_VALUE) FindClose(find);
-    AddChain(Wide(WaveformPath), &paths);
+    AddChain(Wide(WaveformPath), lock_rule::Role::Waveform, &objects);
+    std::vector<Object> present;
+    for (const Object &o : objects)
+        if (GetFileAttributesW(o.path.c_str()) != INVALID_FILE_ATTRIBUTES) present.push_back(o);  // nothing there to change
     std::vector<PathSecurity> out;
-    for (const std::wstring &path : paths) {
-        if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;  // nothing there to change
-        out.push_back(ReadSecurity(path.back() == L'\\' && path.size() > 3 ? path.substr(0, path.size() - 1) : path, path.size() == 3));
+    for (const Object &o : present) {
+        out.push_back(ReadSecurity(o.path, o.role));
+        // What holds an object is there too: it comes before it in its chain.
+        const size_t slash = o.path.rfind(L'\\');
+        const std::wstring holder = o.path.size() == 3 ? L"" : o.path.substr(0, slash == 2 ? 3 : slash);
+        for (size_t i = 0; i < present.size() && !holder.empty(); ++i)
+            if (present[i].path == holder) out.back().parent = static_cast<int>(i);
     }
     return out;
 }

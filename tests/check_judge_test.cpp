@@ -174,29 +174,39 @@ TEST(CheckJudge, RunningNow)
     EXPECT_EQ(V::Fail, JudgeRunning({true, 0, 1, false, "C:\\Qmx\\AWG10K\\"}).verdict);
 }
 
-// The rule of the package's lock: below the root nobody but Administrators,
-// SYSTEM and TrustedInstaller may change anything; the root's stock right to
-// add a folder is no fault; owners are those three.
-TEST(CheckJudge, PermissionsFromTheRootDown)
+// Each object by the installer's own rule (lock_rule.h), its parent's
+// delete-child right included; the fix is the package's repair, or what the
+// installer itself would ask for, and never a walk over a tree.
+TEST(CheckJudge, PermissionsByTheInstallersRule)
 {
-    const Ace admins{"S-1-5-32-544", "Administrators", true, false, 0x1f01ff};
-    const Ace users_rx{"S-1-5-32-545", "Users", true, false, 0x1200a9};
-    const Ace add_folder{"S-1-5-11", "Authenticated Users", true, false, 0x4 | 0x1200a9};
-    const Ace modify_below{"S-1-5-11", "Authenticated Users", true, true, 0x1301bf};
-    const PathSecurity root{"C:\\", true, true, 0, "S-1-5-18", "SYSTEM", false, {admins, users_rx, add_folder, modify_below}};
-    PathSecurity qmx{"C:\\Qmx", false, true, 0, "S-1-5-32-544", "Administrators", false, {admins, users_rx}};
-    PathSecurity folder{"C:\\Qmx\\AWG10K", false, true, 0, "S-1-5-32-544", "Administrators", false, {admins, users_rx}};
-    EXPECT_EQ(std::vector<V>{V::Ok}, Verdicts(JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K", false)));
-    qmx.aces.push_back(add_folder);
-    folder.owner_sid = "S-1-5-21-1-2-3-1001", folder.owner_name = "lab";
-    const Findings bad = JudgePermissions({root, qmx, folder}, "C:\\Qmx\\AWG10K", false);
-    ASSERT_EQ((std::vector<V>{V::Fail, V::Fail}), Verdicts(bad));
-    EXPECT_EQ("permissions: C:\\Qmx: Authenticated Users may append/add subfolder", bad[0].line);
-    EXPECT_EQ("icacls \"C:\\Qmx\" /inheritance:d && icacls \"C:\\Qmx\" /remove:g *S-1-5-11", bad[0].fix);
-    EXPECT_TRUE(Has(bad[1].line, "owned by lab")) << bad[1].line;
-    EXPECT_TRUE(Has(bad[1].fix, "icacls \"C:\\Qmx\\AWG10K\" /inheritance:r /grant:r")) << bad[1].fix;
-    folder.read = false;
-    EXPECT_EQ(V::Unknown, JudgePermissions({folder}, "C:\\Qmx\\AWG10K", false).back().verdict);
+    using lock_rule::Role;
+    const std::string locked = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+    const std::string handed = "D:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+    std::vector<PathSecurity> paths{
+        {"C:\\", Role::Path, -1, true, 0,
+         "O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:PAI(A;;LC;;;AU)(A;OICIIO;SDGXGWGR;;;AU)"
+         "(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"},
+        {"C:\\Qmx", Role::Path, 0, true, 0, locked},
+        {"C:\\Qmx\\AWG10K", Role::Folder, 1, true, 0, locked},
+        {"C:\\Qmx\\AWG10K\\AWG10K.dll", Role::Loadable, 2, true, 0, "O:SY" + handed}};
+    EXPECT_EQ(std::vector<V>{V::Ok}, Verdicts(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)));
+    paths[1].sddl = "O:BAD:AI(A;OICIIOID;SDGXGWGR;;;AU)(A;ID;0x1301bf;;;AU)(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)";
+    paths[2].sddl = "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200e9;;;BU)";
+    paths[3].sddl = "O:S-1-5-21-1-2-3-1001" + handed;
+    const Findings bad = JudgePermissions(paths, "C:\\Qmx\\AWG10K", false);
+    ASSERT_EQ((std::vector<V>{V::Fail, V::Fail, V::Fail}), Verdicts(bad));
+    EXPECT_EQ("permissions: C:\\Qmx: Authenticated Users may delete", bad[0].line);
+    EXPECT_EQ("permissions: C:\\Qmx\\AWG10K: Users may delete what it holds", bad[1].line);
+    EXPECT_EQ("permissions: C:\\Qmx\\AWG10K\\AWG10K.dll: owned by S-1-5-21-1-2-3-1001; "
+              "Users may delete or replace it (delete what the folder above holds)",
+              bad[2].line);
+    EXPECT_TRUE(Has(bad[0].fix, "msiexec /fa")) << bad[0].fix;
+    EXPECT_TRUE(Has(bad[2].fix, "vendor's software from its own medium")) << bad[2].fix;
+    EXPECT_FALSE(Has(bad[0].fix + bad[1].fix + bad[2].fix, "icacls"));
+    paths[2].read = false, paths[3].sddl = "O:SY" + handed;
+    EXPECT_EQ((std::vector<V>{V::Fail, V::Unknown}), Verdicts(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)));
+    paths[1].sddl = "O:BAD:(XA;;FA;;;WD;(Member_of {SID(BA)}))";
+    EXPECT_TRUE(Has(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)[0].line, "neither this check nor the installer reads"));
 }
 
 // A workgroup PC at its defaults polls every 2^15 s (SpecialPollInterval

@@ -8,7 +8,9 @@
 
 namespace lock_rule {
 
-constexpr int kSidChars = 96;  // a SID as SDDL writes it: an alias (BA) or S-1-5-21-... with four numbers
+// A SID as SDDL writes it: an alias (BA) or S-1-... with up to 15 numbers; an
+// app capability's (S-1-15-3-1024-...) runs past 100 characters.
+constexpr int kSidChars = 192;
 constexpr int kMaxAces = 48;
 constexpr int kTextChars = 512;
 
@@ -17,7 +19,7 @@ constexpr unsigned kObjectInherit = 0x1, kContainerInherit = 0x2, kNoPropagate =
                    kInherited = 0x10;
 
 struct Ace {
-  char type;       // 'A' allowed, 'D' denied; any other kind is kept as it is and grants nothing
+  char type;       // 'A' allowed, 'D' denied; Parse refuses any other kind (object, callback, conditional)
   unsigned flags;  // the ACE flags above
   unsigned mask;   // the access mask as written, generic bits included
   char sid[kSidChars];
@@ -33,13 +35,15 @@ struct Descriptor {
 };
 
 // SDDL as ConvertSecurityDescriptorToStringSecurityDescriptor writes it
-// (owner and DACL; a group or SACL is skipped); false where it cannot be read
+// (owner and DACL; a group or SACL is skipped; a SID that has an alias is
+// kept as its alias, as Windows writes it); false where it cannot be read
 // whole, which the callers treat as a refusal, never as "nothing to see".
 bool Parse(const char* sddl, Descriptor* out);
 // D as SDDL ("O:BAD:P(A;OICI;FA;;;SY)..."), its length, or -1 when OUT (CAPACITY
 // characters, the closing NUL among them) is too small.
 int Format(const Descriptor& d, char* out, int capacity);
-// Owner, protection and each entry, in order: what a read-back compares.
+// Owner, protection and each entry, in order: what a read-back compares (AI
+// is Windows' bookkeeping, not a permission, and is left out).
 bool Same(const Descriptor& a, const Descriptor& b);
 
 // What an object is to the program.
@@ -57,8 +61,9 @@ struct Verdict {
   bool safe;               // only Administrators, SYSTEM or TrustedInstaller may change it
   char why[kTextChars];    // not safe: who may do what ("owned by S-1-5-21-...; WD may delete, change permissions")
 };
-// PARENT: the folder that holds it (null for a drive's root), whose delete-child
-// right on it counts too.
+// PARENT: the folder that holds it (null for a drive's root, which cannot be
+// deleted), whose delete-child right on it counts too. A Path's own
+// delete-child right counts as well: it is what the next folder down hangs on.
 Verdict Judge(Role role, const Descriptor& d, const Descriptor* parent);
 
 struct Plan {
@@ -68,7 +73,11 @@ struct Plan {
   char mend[kTextChars];   // Refuse: the property or step that mends it (never an icacls line)
 };
 // ACCEPTED: a property names this file as one users may have written before
-// the install (a Loadable owned by a user is otherwise refused).
+// the install (a Loadable owned by a user is otherwise refused). A Path is
+// planned for what it allows itself: a parent that lets others delete it is
+// on the path too, and its own plan takes that right away.
 Plan PlanFor(Role role, const Descriptor& current, const Descriptor* parent, bool accepted);
+// The property that accepts loadable files users owned (file names, ';' between).
+constexpr char kAcceptProperty[] = "ACCEPTFILES";
 
 }  // namespace lock_rule
