@@ -27,6 +27,13 @@
 // REINSTALLMODE) writes each afresh: a planted file could otherwise survive.
 // A winmm.dll beside the program, which Windows would load before its own
 // (it is no KnownDLL), refuses the install.
+//
+// On a first install ("first " before the folder) it saves, for each object
+// whose permissions it changes, what it had and what it was given, keyed by
+// its file ID, under kSaved; RestoreFolders, a commit step of the final
+// uninstall, and UnlockFolders, the rollback of a failed first install, give
+// each back where the object is still the same one and has kept what the
+// package gave it, never with a user as its owner.
 #define _WIN32_WINNT 0x0600  // GetVolumeInformationByHandleW
 #include <windows.h>
 #include <winternl.h>
@@ -55,6 +62,7 @@ const SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SEC
 // the data's read access too makes the sharing count: without it Windows
 // checks and records no sharing at all.
 const ACCESS_MASK kAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_READ_DATA | SYNCHRONIZE;
+const wchar_t kKey[] = L"Software\\minute-trigger", kSaved[] = L"Software\\minute-trigger\\Saved";
 const wchar_t kRestart[] = L"in use by another program: restart Windows, then install again: ";
 
 // With 1.0.0's second program, which a task could still name. The package's
@@ -331,7 +339,7 @@ int Add(MSIHANDLE install, const Ntdll& nt, Objects* objects, const wchar_t* pat
 // Adds the objects from PATH's drive's root down to PATH (a folder's ends in
 // a backslash), LAST's role for the last, planned: its index, or -1 with the
 // failure logged.
-int AddPath(MSIHANDLE install, const Ntdll& nt, Objects* objects, const wchar_t* path, Role last) {
+int AddPath(MSIHANDLE install, const Ntdll& nt, Objects* objects, const wchar_t* path, Role last, bool plan = true) {
   wchar_t part[kPathChars];
   wchar_t root[] = L"\\??\\X:\\";
   int index = -1;
@@ -356,7 +364,7 @@ int AddPath(MSIHANDLE install, const Ntdll& nt, Objects* objects, const wchar_t*
     }
     const Role role = !path[at + 1] ? last : Role::Path;
     const int added = Add(install, nt, objects, part, index, name, length, role, folder, kAccess);
-    if (added < 0 || !PlanObject(install, nt, objects, added, false, nullptr)) return -1;
+    if (added < 0 || (plan && !PlanObject(install, nt, objects, added, false, nullptr))) return -1;
     index = added;
   }
   return index;
@@ -461,8 +469,50 @@ bool Create(MSIHANDLE install, const Ntdll& nt, const Objects& objects, Object* 
   return true;
 }
 
-// Writes O's planned permissions on its held handle, for it alone.
-bool Write(MSIHANDLE install, const Ntdll& nt, Object* o) {
+// The object's identity, its volume's serial and its file ID, into OUT (at
+// least 32 characters): what a saved descriptor is given back to.
+bool FileId(const Ntdll& nt, HANDLE handle, wchar_t* out) {
+  FILE_INTERNAL_INFORMATION internal{};
+  IO_STATUS_BLOCK io{};
+  DWORD serial = 0;
+  if (nt.query_file(handle, &io, &internal, sizeof internal, FileInternalInformation) < 0 ||
+      !GetVolumeInformationByHandleW(handle, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+    return false;
+  wsprintfW(out, L"%08lx-%08lx%08lx", static_cast<unsigned long>(serial),
+            static_cast<unsigned long>(internal.IndexNumber.HighPart), static_cast<unsigned long>(internal.IndexNumber.LowPart));
+  return true;
+}
+
+// Saves under SAVED, by O's file ID, its path, what it had (BEFORE) and
+// what it is given; one saved before (an uninstall that could not give it
+// back) is kept, as the older.
+bool Save(MSIHANDLE install, const Ntdll& nt, HKEY saved, const Object& o, const char* before) {
+  wchar_t id[40];
+  char given[kSddlChars];
+  Line line{};
+  if (!FileId(nt, o.handle, id) || lock_rule::Format(o.plan.target, given, kSddlChars) < 0)
+    return Fail(install, L"cannot save the permissions of ", o.path), false;
+  if (RegQueryValueExW(saved, id, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) return true;
+  Append(&line, o.path);
+  Append(&line, L"\n");
+  AppendNarrow(&line, before);
+  Append(&line, L"\n");
+  AppendNarrow(&line, given);
+  const DWORD bytes = static_cast<DWORD>((lstrlenW(line.text) + 1) * sizeof(wchar_t));
+  if (RegSetValueExW(saved, id, 0, REG_SZ, reinterpret_cast<const BYTE*>(line.text), bytes) != ERROR_SUCCESS)
+    return Fail(install, L"cannot save the permissions of ", o.path), false;
+  return true;
+}
+
+// Writes O's planned permissions on its held handle, for it alone, having
+// saved what it had under SAVED, if given.
+bool Write(MSIHANDLE install, const Ntdll& nt, Object* o, HKEY saved) {
+  if (saved != nullptr) {
+    char before[kSddlChars];
+    Descriptor current;
+    if (!ReadDescriptor(nt, o->handle, before, kSddlChars, &current) || !Save(install, nt, saved, *o, before))
+      return Fail(install, L"cannot save the permissions of ", o->path), false;
+  }
   PSECURITY_DESCRIPTOR descriptor = Build(o->plan.target);
   if (descriptor == nullptr) return Fail(install, L"cannot make the permissions of ", o->path), false;
   const SECURITY_INFORMATION what =
@@ -497,9 +547,10 @@ bool ReadBack(MSIHANDLE install, const Ntdll& nt, const Object& o) {
 }
 
 // Makes every object what its plan says, root down: the package's own files
-// deleted, missing folders created, the rest written and read back. Under
-// Wine the read-back is skipped, and said once.
-bool Apply(MSIHANDLE install, const Ntdll& nt, Objects* objects) {
+// deleted, missing folders created, the rest written (what they had saved
+// under SAVED, if given) and read back. Under Wine the read-back is skipped,
+// and said once.
+bool Apply(MSIHANDLE install, const Ntdll& nt, Objects* objects, HKEY saved) {
   int unread = 0;
   for (int i = 0; i < objects->count; ++i) {
     Object& o = objects->at[i];
@@ -511,7 +562,7 @@ bool Apply(MSIHANDLE install, const Ntdll& nt, Objects* objects) {
     // The waveform file, where the vendor's software has not brought it yet.
     if (missing && !o.folder) continue;
     if (o.plan.action != Plan::Write) continue;
-    if (missing ? !Create(install, nt, *objects, &o) : !Write(install, nt, &o)) return false;
+    if (missing ? !Create(install, nt, *objects, &o) : !Write(install, nt, &o, saved)) return false;
     if (nt.wine)
       ++unread;
     else if (!ReadBack(install, nt, o))
@@ -528,7 +579,7 @@ bool Apply(MSIHANDLE install, const Ntdll& nt, Objects* objects) {
 // Everything the step does, with OBJECTS to hold what it opens. DATA: the
 // CustomActionData.
 UINT Lock(MSIHANDLE install, const Ntdll& nt, Objects* objects, wchar_t* data) {
-  const bool reset = IsPrefix(L"reset ", data);
+  const bool first = IsPrefix(L"first ", data), reset = first || IsPrefix(L"reset ", data);
   wchar_t* accepted = data;
   while (*accepted && *accepted != L'|') ++accepted;
   if (*accepted) *accepted++ = 0;
@@ -554,7 +605,13 @@ UINT Lock(MSIHANDLE install, const Ntdll& nt, Objects* objects, wchar_t* data) {
   if (wave < 0) return ERROR_INSTALL_FAILURE;
   if (objects->at[wave].handle == nullptr)
     Log(install, L"the waveform file is missing: install the vendor's software, then repair minute-trigger, which locks it: ", waveform);
-  return Apply(install, nt, objects) ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+  HKEY saved = nullptr;
+  if (first && RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSaved, 0, nullptr, 0, KEY_READ | KEY_SET_VALUE, nullptr, &saved,
+                               nullptr) != ERROR_SUCCESS)
+    return Fail(install, L"cannot create HKLM\\", kSaved);
+  const bool applied = Apply(install, nt, objects, saved);
+  if (saved != nullptr) RegCloseKey(saved);
+  return applied ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
 // Lets SYSTEM open and take over what a user made to shut it out (backup
@@ -592,6 +649,90 @@ extern "C" __declspec(dllexport) UINT __stdcall LockFolders(MSIHANDLE install) {
 
 namespace {
 
+// Whether SID may own what the package gave back: Administrators, SYSTEM or
+// TrustedInstaller.
+bool Trusted(const char* sid) {
+  const char* const kTrusted[] = {"BA", "SY", "S-1-5-32-544", "S-1-5-18",
+                                  "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"};
+  for (const char* t : kTrusted)
+    if (lstrcmpA(sid, t) == 0) return true;
+  return false;
+}
+
+// Gives back to the object saved as ID what it had (DATA: its path, what it
+// had and what it was given, a line each), where it is still that object and
+// has what the package gave it.
+void RestoreOne(MSIHANDLE install, const Ntdll& nt, Objects* objects, const wchar_t* id, wchar_t* data) {
+  wchar_t* before = data;
+  while (*before && *before != L'\n') ++before;
+  if (*before) *before++ = 0;
+  wchar_t* given = before;
+  while (*given && *given != L'\n') ++given;
+  if (*given) *given++ = 0;
+  char text[kSddlChars];
+  Descriptor was, gave, now;
+  int n = 0;
+  for (; before[n] && n < kSddlChars - 1; ++n) text[n] = static_cast<char>(before[n]);
+  text[n] = 0;
+  const bool read = lock_rule::Parse(text, &was);
+  for (n = 0; given[n] && n < kSddlChars - 1; ++n) text[n] = static_cast<char>(given[n]);
+  text[n] = 0;
+  if (!read || !lock_rule::Parse(text, &gave)) return Log(install, L"the saved permissions cannot be read, left as they are: ", data);
+  const int index = AddPath(install, nt, objects, data, Role::Path, false);
+  wchar_t found[40];
+  if (index < 0 || objects->at[index].handle == nullptr) return Log(install, L"gone or unreachable, not given back: ", data);
+  const HANDLE handle = objects->at[index].handle;
+  if (!FileId(nt, handle, found) || lstrcmpiW(found, id) != 0)
+    return Log(install, L"another object than the one changed, left as it is: ", data);
+  // Wine reads back permissions of its own making, never what was set.
+  if (!nt.wine && (!ReadDescriptor(nt, handle, text, kSddlChars, &now) || !lock_rule::Same(now, gave)))
+    return Log(install, L"changed since the install, left as it is: ", data);
+  if (!Trusted(was.owner)) lstrcpyA(was.owner, "BA");
+  PSECURITY_DESCRIPTOR descriptor = Build(was);
+  const SECURITY_INFORMATION what =
+      kOwnerAndDacl | (was.is_protected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  if (descriptor == nullptr || nt.set_security(handle, what, descriptor) < 0)
+    Log(install, L"cannot give back the permissions of ", data);
+  else
+    Log(install, L"given back the permissions it had before the install: ", data);
+  LocalFree(descriptor);
+}
+
+// Gives back what the first install saved, then forgets it.
+void Restore(MSIHANDLE install) {
+  HKEY saved;
+  Ntdll nt{};
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSaved, 0, KEY_READ, &saved) != ERROR_SUCCESS) return;
+  Objects objects{static_cast<Object*>(VirtualAlloc(nullptr, sizeof(Object) * kMaxObjects, MEM_COMMIT, PAGE_READWRITE)), 0};
+  if (LoadNtdll(&nt) && objects.at != nullptr) {
+    EnablePrivileges();
+    if (nt.wine) Log(install, L"Wine keeps no permissions: whether they changed since the install is not checked", L"");
+    static Line value;
+    wchar_t id[64];
+    for (DWORD i = 0;; ++i) {
+      DWORD id_chars = sizeof id / sizeof id[0], bytes = sizeof value.text - sizeof(wchar_t), type = 0;
+      if (RegEnumValueW(saved, i, id, &id_chars, nullptr, &type, reinterpret_cast<BYTE*>(value.text), &bytes) != ERROR_SUCCESS)
+        break;
+      value.text[bytes / sizeof(wchar_t)] = 0;
+      if (type == REG_SZ) RestoreOne(install, nt, &objects, id, value.text);
+      for (int h = 0; h < objects.count; ++h)
+        if (objects.at[h].handle != nullptr) CloseHandle(objects.at[h].handle);
+      objects.count = 0;
+    }
+  }
+  if (objects.at != nullptr) VirtualFree(objects.at, 0, MEM_RELEASE);
+  RegCloseKey(saved);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSaved);
+  // The package's key, where Windows Installer has left it empty only
+  // because Saved was still in it.
+  HKEY key;
+  DWORD keys = 1, values = 1;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &keys, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  if (keys == 0 && values == 0) RegDeleteKeyW(HKEY_LOCAL_MACHINE, kKey);
+}
+
 // Removes FOLDER (a full path ending in a backslash) where it is empty, then
 // each folder above it in turn, down to the drive's root.
 void RemoveEmpty(MSIHANDLE install, const wchar_t* folder) {
@@ -607,11 +748,20 @@ void RemoveEmpty(MSIHANDLE install, const wchar_t* folder) {
 
 }  // namespace
 
-// The rollback of a failed first install: the folders LockFolders would have
-// created, on the way to INSTALLDIR and to the waveform file, removed where
-// they are empty once Windows Installer has taken its files away.
-// Permissions it set on folders that were there stay as they are, locked.
+// The final uninstall's commit step, once the task is deleted: gives back
+// what the first install changed.
+extern "C" __declspec(dllexport) UINT __stdcall RestoreFolders(MSIHANDLE install) {
+  Restore(install);
+  return ERROR_SUCCESS;
+}
+
+// The rollback of a failed first install, once the task it registered is
+// deleted (UndoCreateTask): what it changed given back, then the folders
+// LockFolders would have created, on the way to INSTALLDIR and to the
+// waveform file, removed where they are empty once Windows Installer has
+// taken its files away.
 extern "C" __declspec(dllexport) UINT __stdcall UnlockFolders(MSIHANDLE install) {
+  Restore(install);
   wchar_t data[kPathChars], folder[kPathChars], waveform[kPathChars];
   DWORD size = sizeof data / sizeof data[0];
   if (MsiGetPropertyW(install, L"CustomActionData", data, &size) != ERROR_SUCCESS || size == 0 ||

@@ -49,8 +49,8 @@ echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher 
 # ends the programs after the older version is removed comes too late; the
 # older version removed before InstallInitialize is outside the transaction,
 # and a failed upgrade then leaves neither.
-check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the trees locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after" \
-  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
+check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the folder and the paths locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after, the registration's rollback first" \
+  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData SetLockFoldersFirstData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask RestoreFolders InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles UndoCreateTask WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
   "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
      awk '$2 ~ /^(Cost(Initialize|Finalize)|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files)|WriteEveryFile)$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
 
@@ -284,8 +284,15 @@ msi planted-dll /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
 settle
 dll_status=$status
 plant
+# Wine makes a file's Unix mode from the permissions it is given: the
+# folder's and the DLL's show the lock, and that the uninstall gives back
+# something else (Wine's mode from the descriptor it made up from 755 is
+# 775, so not the mode itself).
+planted_modes() { stat -c %a "$planted" "$planted/AWG10K.dll" | paste -sd' '; }
+modes_before=$(planted_modes)
 msi planted-again /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted' ACCEPTFILES=AWG10K.dll
 settle
+modes_locked=$(planted_modes)
 check "a winmm.dll in the folder: the install fails, saying so" \
   same "failed|a winmm.dll" "$([ "$planted_status" -eq 0 ] || echo failed)|$(steps_said planted winmm | grep -o 'a winmm.dll')"
 check "a user's AWG10K.dll in the folder: refused, naming it and ACCEPTFILES; named there, the install succeeds and logs it as one users could change" \
@@ -299,6 +306,13 @@ check "with AWG10K.dll accepted: the planted launcher alone deleted, the package
   "$(steps_said planted-again 'deleted')|$(cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)"
 msi planted-removed /x "$(winpath "$msi_first")" /qn
 settle
+# (Wine's RemoveExistingProducts names no UPGRADINGPRODUCTCODE, so under Wine
+# an upgrade's removal of the older version gives back too: the first
+# install and the uninstall above are one product's.)
+check "uninstall: what the first install changed given back: the folder and the vendor's DLL (modes $modes_before, then $modes_locked) no longer locked, the saved permissions forgotten" \
+  same "changed|changed back|before the install: C:\\Lab\\Planted\\AWG10K.dll|0" \
+  "$([ "$modes_locked" = "$modes_before" ] || echo changed)|$([ "$(planted_modes)" = "$modes_locked" ] || echo changed back)|$(
+     steps_said planted-removed 'given back' | grep -o 'before the install: C:\\Lab\\Planted\\AWG10K.dll')|$(remembered)"
 # Where the path from the root cannot be locked: the users' folders (and
 # Windows', ProgramData); under Program Files, only the folder below it is.
 msi users /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\users\Public\AWG'
