@@ -63,6 +63,11 @@ const SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SEC
 // checks and records no sharing at all.
 const ACCESS_MASK kAccess = READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_READ_DATA | SYNCHRONIZE;
 const wchar_t kKey[] = L"Software\\minute-trigger", kSaved[] = L"Software\\minute-trigger\\Saved";
+// The launcher's log (run-minute-trigger.cmd), which its cmd holds open for
+// appending while the program runs, the boot task's always: held without
+// the data access, so taking no part in sharing, or no repair could lock it.
+// Windows never loads it.
+const wchar_t kLog[] = L"minute-trigger.log";
 const wchar_t kRestart[] = L"in use by another program: restart Windows, then install again: ";
 
 // With 1.0.0's second program, which a task could still name. The package's
@@ -420,8 +425,10 @@ bool AddFiles(MSIHANDLE install, const Ntdll& nt, Objects* objects, int folder, 
         for (; n < length && n < MAX_PATH - 1; ++n) narrow[n] = name[n] < 0x80 ? static_cast<char>(name[n]) : '?';
         narrow[n] = 0;
         const Role role = lock_rule::RoleOfFile(narrow);
+        const bool log = lstrlenW(kLog) == length && Same(kLog, name, length);
         const int added = Add(install, nt, objects, path, folder, name, length, role, false,
-                              own ? DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | FILE_READ_DATA : kAccess);
+                              own ? DELETE | SYNCHRONIZE | FILE_READ_ATTRIBUTES | FILE_READ_DATA
+                                  : log ? kAccess & ~FILE_READ_DATA : kAccess);
         if (added < 0) return false;
         Object& o = objects->at[added];
         o.own = own;
