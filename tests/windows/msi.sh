@@ -195,11 +195,16 @@ msi repair-task /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'TASK=..\..\..\..
 settle
 check "a repair given TASK=..\\..\\..\\..\\users\\Public\\evil, a task file planted there: succeeds; the logon task still the one registered, and still disabled; the folder and task remembered unchanged" \
   same "0|minute-trigger:logon|false|$msi_folder\\ logon" "$status|$(registered)|$(task_enabled)|$(remembered_values)"
-msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere' "$accept_own"
+# With the launcher running, its cmd holding the log open for appending, as
+# the boot task's does for good: the lock must still get through.
+start_launcher
+msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere' "$accept_own;AWG10K.dll"
+end_running "$msi_folder\\"
 settle
-check "a repair given INSTALLDIR=C:\\Elsewhere: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
+rm "$msi_unix/AWG10K.dll"
+check "a repair given INSTALLDIR=C:\\Elsewhere, while the launcher runs with its log open: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
   same "0|nothing|$msi_folder\\ logon|7" \
-  "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | wc -l)"
+  "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | grep -vc '^minute-trigger\.log$')"
 
 # --- a rebuild of the same version, with the boot task ------------------------------
 # Each build has a product code of its own: unless the upgrade row takes in its
