@@ -331,7 +331,8 @@ int Add(MSIHANDLE install, const Ntdll& nt, Objects* objects, const wchar_t* pat
     const NTSTATUS status =
         OpenAt(nt, above, name, length, folder, parent < 0 ? access & ~FILE_READ_DATA : access, FILE_OPEN, nullptr, &o.handle);
     if (status == kSharingViolation) return Fail(install, kRestart, path), -1;
-    if (status < 0 && status != kNotFound && status != kPathNotFound)
+    // A drive that is not there is no folder to create.
+    if (status < 0 && (parent < 0 || (status != kNotFound && status != kPathNotFound)))
       return FailStatus(install, L"cannot open", status, path), -1;
     if (status < 0) o.handle = nullptr;
   }

@@ -327,6 +327,11 @@ check "INSTALLDIR in the users' folders: refused, saying so, nothing written the
   "$([ "$status" -eq 0 ] || echo failed)|$(steps_said users 'cannot be locked' | grep -o 'the folder .* cannot be locked')|$(
      ls "$WINEPREFIX/drive_c/users/Public/AWG" 2>/dev/null | paste -sd' ')"
 
+msi no-drive /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=Q:\AWG'
+settle
+check "INSTALLDIR on a drive that is not there: refused, naming it" \
+  same "failed|Q:\\" "$([ "$status" -eq 0 ] || echo failed)|$(steps_said no-drive 'cannot open' | sed 's/.*: //')"
+
 # --- TASK=none: nothing runs as SYSTEM or for every user, so nothing is locked ------
 # Wine makes a file's Unix mode from the permissions it is given: a lock
 # would show there.
