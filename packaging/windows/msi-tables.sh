@@ -11,10 +11,13 @@
 #     installing beside it as a second product (each build has a new product
 #     code; wixl ignores AllowSameVersionUpgrades): the version's bound made
 #     inclusive (msidbUpgradeAttributesVersionMaxInclusive);
-#   - RestoreTask, RestartTask and UnlockFolders made rollback steps
-#     (in-script, rollback, no impersonation, return ignored), RunTask a
-#     commit step, run only once the install can no longer fail: wixl types
-#     them wrongly.
+#   - RestoreTask, RestartTask, UndoCreateTask and UnlockFolders made rollback
+#     steps (in-script, rollback, no impersonation, return ignored), RunTask
+#     and RestoreFolders commit steps, run only once the install can no
+#     longer fail: wixl types them wrongly;
+#   - the task files (component Tasks) installed only where a task is:
+#     with TASK=none the folder is not locked (wixl writes no component's
+#     condition).
 # Usage: packaging/windows/msi-tables.sh PACKAGE.msi
 set -euo pipefail
 msi=$1
@@ -26,11 +29,14 @@ secure=$(tr ';' '\n' <<<"$secure;INSTALLDIR;TASK" | grep -vxE 'REMEMBERED(DIR|TA
 # ignored) + 0x400 (in-script) + 0x800 (no impersonation), + 0x100 rollback
 # or 0x200 commit.
 rollback=$((50 + 0x40 + 0x100 + 0x400 + 0x800)) commit=$((50 + 0x40 + 0x200 + 0x400 + 0x800))
-rollback_dll=$((1 + 0x40 + 0x100 + 0x400 + 0x800))
+rollback_dll=$((1 + 0x40 + 0x100 + 0x400 + 0x800)) commit_dll=$((1 + 0x40 + 0x200 + 0x400 + 0x800))
 msibuild "$msi" -q "UPDATE Property SET Value = '$secure' WHERE Property = 'SecureCustomProperties'"
-msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback WHERE Action = 'RestoreTask' OR Action = 'RestartTask'"
+msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback WHERE Action = 'RestoreTask' OR Action = 'RestartTask' OR Action = 'UndoCreateTask'"
 msibuild "$msi" -q "UPDATE CustomAction SET Type = $rollback_dll WHERE Action = 'UnlockFolders'"
 msibuild "$msi" -q "UPDATE CustomAction SET Type = $commit WHERE Action = 'RunTask'"
+msibuild "$msi" -q "UPDATE CustomAction SET Type = $commit_dll WHERE Action = 'RestoreFolders'"
+tasks_condition='TASK<>"none"'
+msibuild "$msi" -q "UPDATE Component SET Condition = '$tasks_condition' WHERE Component = 'Tasks'"
 # Attributes is part of the Upgrade table's key, which no UPDATE changes: the
 # table is imported again, changed.
 idt=$(mktemp -d)
@@ -40,8 +46,10 @@ rm -r "$idt"
 
 [ "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { print $2 }')" = "$secure" ] &&
   [ "$(table Upgrade | awk -F'\t' '$7 == "WIX_UPGRADE_DETECTED" { print $5 }')" = 513 ] &&
-  [ "$(table CustomAction | awk -F'\t' '$1 ~ /^(RestoreTask|RestartTask)$/ { print $2 }' | sort -u)" = $rollback ] &&
+  [ "$(table CustomAction | awk -F'\t' '$1 ~ /^(RestoreTask|RestartTask|UndoCreateTask)$/ { print $2 }' | sort -u)" = $rollback ] &&
   [ "$(table CustomAction | awk -F'\t' '$1 == "UnlockFolders" { print $2 }')" = $rollback_dll ] &&
-  [ "$(table CustomAction | awk -F'\t' '$1 == "RunTask" { print $2 }')" = $commit ] ||
+  [ "$(table CustomAction | awk -F'\t' '$1 == "RunTask" { print $2 }')" = $commit ] &&
+  [ "$(table CustomAction | awk -F'\t' '$1 == "RestoreFolders" { print $2 }')" = $commit_dll ] &&
+  [ "$(table Component | awk -F'\t' '$1 == "Tasks" { print $5 }')" = "$tasks_condition" ] ||
   { echo "msi-tables: $msi was not changed as it should be" >&2; exit 1; }
-echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask, RestartTask and UnlockFolders roll back, RunTask commits"
+echo "msi-tables: $msi: secure properties $secure; a rebuild of its version upgrades it; RestoreTask, RestartTask, UndoCreateTask and UnlockFolders roll back, RunTask and RestoreFolders commit; the task files only where TASK<>\"none\""

@@ -49,8 +49,8 @@ echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher 
 # ends the programs after the older version is removed comes too late; the
 # older version removed before InstallInitialize is outside the transaction,
 # and a failed upgrade then leaves neither.
-check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the trees locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after" \
-  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
+check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the folder and the paths locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after, the registration's rollback first" \
+  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData SetLockFoldersFirstData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask RestoreFolders InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles UndoCreateTask WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
   "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
      awk '$2 ~ /^(Cost(Initialize|Finalize)|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files)|WriteEveryFile)$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
 
@@ -144,8 +144,9 @@ settle
 check "install into $msi_folder: succeeds; the program, the check, the launcher, both task files, minute-trigger-INSTALL.txt and minute-trigger-BUILD.txt; the logon task (the default) registered" \
   same "0|minute-trigger-BUILD.txt minute-trigger-INSTALL.txt minute-trigger-boot.xml minute-trigger-check.exe minute-trigger-logon.xml minute-trigger.exe run-minute-trigger.cmd|minute-trigger:logon" \
   "$status|$(ls "$msi_unix" 2>/dev/null | sort | paste -sd' ')|$(registered)"
-check "install: the trees locked before any file was written: C:\\Lab (the folder's top) and C:\\Qmx (the waveform's), each created locked" \
-  same "created, locked: C:\\Qmx\\ created, locked: C:\\Lab\\" "$(steps_said install 'locked')"
+check "install: from the drive's root down, each missing folder on the way to the folder and to the waveform file created locked, the waveform file said to be missing; Wine's read-back skipped, and said" \
+  same "created, locked: C:\\Lab\\ created, locked: C:\\Lab\\Dev AWG\\ created, locked: C:\\Qmx\\ created, locked: C:\\Qmx\\ZPR\\ created, locked: C:\\Qmx\\ZPR\\samples\\|C:\\Qmx\\ZPR\\samples\\lorvex_20Hz_60sec_length.zpr|Wine keeps no permissions: read-back skipped" \
+  "$(steps_said install 'created, locked')|$(steps_said install 'waveform file is missing' | sed 's/.*: //')|$(steps_said install 'Wine keeps' | grep -o '.*read-back skipped')"
 check "install: both task files are the shipped ones naming $msi_folder\\run-minute-trigger.cmd in quotes, nothing else changed" names_only_folder
 
 # --- minute-trigger-check, as installed --------------------------------------------
@@ -191,21 +192,30 @@ rm "$msi_unix/AWG10K.dll"
 # --- repairs given a TASK and an INSTALLDIR of their own ------------------------------
 # A standard user may start a repair of a per-machine product on a PC without
 # the 2024-2025 repair updates: it must take neither from its command line.
-# The planted task runs as SYSTEM, in a folder every user may write.
+# The planted task runs as SYSTEM, in a folder every user may write. Under
+# Wine every file is owned by Wine's own user, so the package's programs are
+# named as ones users may have written (on Windows the installer's own are
+# the administrators').
+accept_own='ACCEPTFILES=minute-trigger.exe;minute-trigger-check.exe;run-minute-trigger.cmd'
 mkdir -p "$WINEPREFIX/drive_c/users/Public"
 cp "$dist/minute-trigger-boot.xml" "$WINEPREFIX/drive_c/users/Public/evil.xml"
 # The task disabled first, as a technician would: a repair must not enable it.
 # Wine's schtasks cannot disable one; Wine reads it from the file it keeps.
 sed -i 's|<Enabled>true</Enabled>|<Enabled>false</Enabled>|' "$tasks_dir/minute-trigger"
-msi repair-task /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'TASK=..\..\..\..\users\Public\evil'
+msi repair-task /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'TASK=..\..\..\..\users\Public\evil' "$accept_own"
 settle
 check "a repair given TASK=..\\..\\..\\..\\users\\Public\\evil, a task file planted there: succeeds; the logon task still the one registered, and still disabled; the folder and task remembered unchanged" \
   same "0|minute-trigger:logon|false|$msi_folder\\ logon" "$status|$(registered)|$(task_enabled)|$(remembered_values)"
-msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere'
+# With the launcher running, its cmd holding the log open for appending, as
+# the boot task's does for good: the lock must still get through.
+start_launcher
+msi repair-folder /i "$(winpath "$msi_first")" /qn REINSTALL=ALL 'INSTALLDIR=C:\Elsewhere' "$accept_own;AWG10K.dll"
+end_running "$msi_folder\\"
 settle
-check "a repair given INSTALLDIR=C:\\Elsewhere: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
+rm "$msi_unix/AWG10K.dll"
+check "a repair given INSTALLDIR=C:\\Elsewhere, while the launcher runs with its log open: succeeds; writes nothing there, the folder and task remembered unchanged, the installed files all still there" \
   same "0|nothing|$msi_folder\\ logon|7" \
-  "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | wc -l)"
+  "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | grep -vc '^minute-trigger\.log$')"
 
 # --- a rebuild of the same version, with the boot task ------------------------------
 # Each build has a product code of its own: unless the upgrade row takes in its
@@ -224,7 +234,8 @@ before=$(runs)
 report running
 check "minute-trigger-check, while the launcher runs the program: running now [ok]" \
   same "[ok]" "$(verdicts running 'running now:')"
-msi upgrade /i "$(winpath "$msi_second")" /qn
+# The simulated AWG10K.dll is Wine's user's, as every file is.
+msi upgrade /i "$(winpath "$msi_second")" /qn ACCEPTFILES=AWG10K.dll
 check "upgrade to $msi_higher while the launcher ran the program from the folder: succeeds and ends both for good; one product, of that version, its files in the same folder, the remembered boot task still the one task" \
   same "1 1 0|0|0 running, 0 ends logged|$msi_higher|minute-trigger $msi_higher|minute-trigger:boot" \
   "$before|$status|$(left_behind)|$(products)|$(tr -d '\r' <"$msi_unix/minute-trigger-BUILD.txt" 2>/dev/null)|$(registered)"
@@ -260,32 +271,64 @@ check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message
 # --- a task file too long for the custom step -------------------------------------
 msi long /i "$(winpath "$msi_long")" /qn 'INSTALLDIR=C:\Lab\Long'
 settle
-# Wine removes the folder it made itself; C:\Qmx, empty here, goes by the step.
-check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing: the folder gone, and C:\\Qmx, empty, removed by the rollback step" \
-  same "failed|too long|gone|removed, empty: C:\\Qmx" \
+# Wine removes the folder it made itself; the waveform's folders, empty here
+# (the uninstall leaves them), go by the step, from the deepest up.
+check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing: the folder gone, and the waveform's empty folders removed by the rollback step" \
+  same "failed|too long|gone|removed, empty: C:\\Qmx\\ZPR\\samples removed, empty: C:\\Qmx\\ZPR removed, empty: C:\\Qmx" \
   "$([ "$status" -eq 0 ] || echo failed)|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
      [ -e "$WINEPREFIX/drive_c/Lab/Long" ] || echo gone)|$(steps_said long 'removed, empty')"
 # --- planted files, and folders whose path cannot be locked -----------------------
 # A winmm.dll beside the program would be loaded before Windows' own; a
-# planted launcher moved aside, so that the package's own is written afresh.
+# planted launcher deleted, so that the package's own is written afresh; a
+# DLL a user owns (under Wine every file is Wine's user's) refused unless
+# ACCEPTFILES names it; the vendor's own INSTALL.txt and BUILD.txt, whose
+# names are generic, left to it.
 planted=$WINEPREFIX/drive_c/Lab/Planted
 mkdir -p "$planted"
 cp "$msi_dll" "$planted/winmm.dll"
-echo 'echo planted' >"$planted/run-minute-trigger.cmd"
+plant() { echo 'echo planted' >"$planted/run-minute-trigger.cmd"; }
+plant
 msi planted /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
 settle
 planted_status=$status
 # Wine's rollback deletes the planted launcher too, Windows' would not.
 rm "$planted/winmm.dll"
-echo 'echo planted' >"$planted/run-minute-trigger.cmd"
-msi planted-again /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
+cp "$msi_dll" "$planted/AWG10K.dll"
+printf "the vendor's own\r\n" | tee "$planted/INSTALL.txt" >"$planted/BUILD.txt"
+plant
+msi planted-dll /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
 settle
-check "a winmm.dll in the folder: the install fails, saying so; without it, a planted launcher is moved aside and the package's own written, nothing else left" \
-  same "failed|a winmm.dll|0|moved aside, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same|7" \
-  "$([ "$planted_status" -eq 0 ] || echo failed)|$(steps_said planted winmm | grep -o 'a winmm.dll')|$status|$(steps_said planted-again 'moved aside')|$(
-     cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)|$(ls "$planted" | wc -l)"
+dll_status=$status
+plant
+# Wine makes a file's Unix mode from the permissions it is given: the
+# folder's and the DLL's show the lock, and that the uninstall gives back
+# something else (Wine's mode from the descriptor it made up from 755 is
+# 775, so not the mode itself).
+planted_modes() { stat -c %a "$planted" "$planted/AWG10K.dll" | paste -sd' '; }
+modes_before=$(planted_modes)
+msi planted-again /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted' ACCEPTFILES=AWG10K.dll
+settle
+modes_locked=$(planted_modes)
+check "a winmm.dll in the folder: the install fails, saying so" \
+  same "failed|a winmm.dll" "$([ "$planted_status" -eq 0 ] || echo failed)|$(steps_said planted winmm | grep -o 'a winmm.dll')"
+check "a user's AWG10K.dll in the folder: refused, naming it and ACCEPTFILES; named there, the install succeeds and logs it as one users could change" \
+  same "failed|C:\\Lab\\Planted\\AWG10K.dll|ACCEPTFILES|0|C:\\Lab\\Planted\\AWG10K.dll" \
+  "$([ "$dll_status" -eq 0 ] || echo failed)|$(steps_said planted-dll 'refused' | sed 's/.*: //')|$(steps_said planted-dll 'refused' | grep -o ACCEPTFILES)|$status|$(
+     steps_said planted-again 'users could change this before' | grep -o 'C:.*AWG10K.dll')"
+# The package's own documents still carry the generic names until renamed:
+# what the step must not do is delete the vendor's.
+check "with AWG10K.dll accepted: the planted launcher alone deleted, the package's own written in its place" \
+  same "deleted, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same" \
+  "$(steps_said planted-again 'deleted')|$(cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)"
 msi planted-removed /x "$(winpath "$msi_first")" /qn
 settle
+# (Wine's RemoveExistingProducts names no UPGRADINGPRODUCTCODE, so under Wine
+# an upgrade's removal of the older version gives back too: the first
+# install and the uninstall above are one product's.)
+check "uninstall: what the first install changed given back: the folder and the vendor's DLL (modes $modes_before, then $modes_locked) no longer locked, the saved permissions forgotten" \
+  same "changed|changed back|before the install: C:\\Lab\\Planted\\AWG10K.dll|0" \
+  "$([ "$modes_locked" = "$modes_before" ] || echo changed)|$([ "$(planted_modes)" = "$modes_locked" ] || echo changed back)|$(
+     steps_said planted-removed 'given back' | grep -o 'before the install: C:\\Lab\\Planted\\AWG10K.dll')|$(remembered)"
 # Where the path from the root cannot be locked: the users' folders (and
 # Windows', ProgramData); under Program Files, only the folder below it is.
 msi users /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\users\Public\AWG'
@@ -294,4 +337,40 @@ check "INSTALLDIR in the users' folders: refused, saying so, nothing written the
   same "failed|the folder lies where its path cannot be locked|" \
   "$([ "$status" -eq 0 ] || echo failed)|$(steps_said users 'cannot be locked' | grep -o 'the folder .* cannot be locked')|$(
      ls "$WINEPREFIX/drive_c/users/Public/AWG" 2>/dev/null | paste -sd' ')"
+
+msi no-drive /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=Q:\AWG'
+settle
+check "INSTALLDIR on a drive that is not there: refused, naming it" \
+  same "failed|Q:\\" "$([ "$status" -eq 0 ] || echo failed)|$(steps_said no-drive 'cannot open' | sed 's/.*: //')"
+
+# --- TASK=none: nothing runs as SYSTEM or for every user, so nothing is locked ------
+# Wine makes a file's Unix mode from the permissions it is given: a lock
+# would show there.
+none=$WINEPREFIX/drive_c/Lab/None
+mkdir -p "$none"
+modes() { stat -c %a "$WINEPREFIX/drive_c" "$WINEPREFIX/drive_c/Lab" "$none" | paste -sd' '; }
+modes_before=$(modes)
+msi none /i "$(winpath "$msi_first")" /qn TASK=none 'INSTALLDIR=C:\Lab\None'
+settle
+check "TASK=none: succeeds; no task file and no task; the locking step not run, the folders' modes as they were" \
+  same "0|minute-trigger-check.exe minute-trigger.exe run-minute-trigger.cmd|:|not run|$modes_before" \
+  "$status|$(ls "$none" | grep -E '\.(exe|cmd|xml)$' | sort | paste -sd' ')|$(registered)|$(
+     tr -d '\000' <"$tmp/none.log" | grep -aq 'Action start [0-9:]*: LockFolders' || echo not run)|$(modes)"
+msi none-removed /x "$(winpath "$msi_first")" /qn
+settle
+
+# --- a junction planted in the folder ------------------------------------------------
+# Under Wine a Unix symbolic link shows as a reparse point, as a junction
+# does on Windows: the lock would follow it out of the folder.
+junction=$WINEPREFIX/drive_c/Lab/Junction outside=$WINEPREFIX/drive_c/Lab/Outside
+mkdir -p "$junction" "$outside"
+echo data >"$outside/data.txt"
+ln -s ../Outside "$junction/data"
+outside_was=$(stat -c '%a %n' "$outside" "$outside/data.txt" | paste -sd' ')
+msi junction /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Junction'
+settle
+check "a junction in the folder: the install fails, naming it, before any permission is set or folder created; what it leads to as it was" \
+  same "failed|C:\\Lab\\Junction\\data||$outside_was" \
+  "$([ "$status" -eq 0 ] || echo failed)|$(steps_said junction 'junction or link' | sed 's/.*: //')|$(
+     steps_said junction 'set (\|created')|$(stat -c '%a %n' "$outside" "$outside/data.txt" | paste -sd' ')"
 summary
