@@ -315,11 +315,10 @@ check "a user's AWG10K.dll in the folder: refused, naming it and ACCEPTFILES; na
   same "failed|C:\\Lab\\Planted\\AWG10K.dll|ACCEPTFILES|0|C:\\Lab\\Planted\\AWG10K.dll" \
   "$([ "$dll_status" -eq 0 ] || echo failed)|$(steps_said planted-dll 'refused' | sed 's/.*: //')|$(steps_said planted-dll 'refused' | grep -o ACCEPTFILES)|$status|$(
      steps_said planted-again 'users could change this before' | grep -o 'C:.*AWG10K.dll')"
-# The package's own documents still carry the generic names until renamed:
-# what the step must not do is delete the vendor's.
-check "with AWG10K.dll accepted: the planted launcher alone deleted, the package's own written in its place" \
-  same "deleted, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same" \
-  "$(steps_said planted-again 'deleted')|$(cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)"
+check "with AWG10K.dll accepted: the planted launcher alone deleted, the package's own written in its place; the vendor's INSTALL.txt and BUILD.txt as they were" \
+  same "deleted, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same|the vendor's own|the vendor's own" \
+  "$(steps_said planted-again 'deleted')|$(cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)|$(
+     tr -d '\r' <"$planted/INSTALL.txt")|$(tr -d '\r' <"$planted/BUILD.txt")"
 msi planted-removed /x "$(winpath "$msi_first")" /qn
 settle
 # (Wine's RemoveExistingProducts names no UPGRADINGPRODUCTCODE, so under Wine
