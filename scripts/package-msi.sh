@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package from packaging/windows/minute-trigger.wxs
-# with wixl, then adds what wixl cannot write (packaging/windows/msi-tables.sh);
+# with wixl, then adds what wixl cannot write, its steps among it
+# (packaging/windows/msi-tables.sh, from packaging/windows/install-steps.tsv);
 # the one place that does, for scripts/build-windows.sh and the tests.
 # Usage: scripts/package-msi.sh ARCH VERSION DIST STEP OUT
 #   ARCH     wixl's: x86 (the shipped package) or x64 (the tests' x86-64 twin)

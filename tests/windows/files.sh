@@ -152,14 +152,27 @@ check_package() {
     "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { gsub(";", "\n", $2); print $2 }' |
        grep -xE 'INSTALLDIR|TASK|REMEMBERED(DIR|TASK)' | sort | paste -sd' ')|$(
        table Property | awk -F'\t' '$1 == "MSIRESTARTMANAGERCONTROL" { print $2 }')"
-  # Rollback (0x100) in the script (0x400): run only if the install fails;
-  # commit (0x200): only once it can no longer fail, so that a later failure
-  # never rolls back under a running program.
-  check "package: RestoreTask, RestartTask, UndoCreateTask and UnlockFolders are rollback steps, RestoreFolders and RunTask commit steps" \
-    same "rollback: RestartTask RestoreTask UndoCreateTask UnlockFolders|commit: RestoreFolders RunTask" \
-    "$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x500)); then echo "$name"; fi; done | sort | paste -sd' ' |
-       sed 's/^/rollback: /')|$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x600)); then echo "$name"; fi; done |
-       sort | paste -sd' ' | sed 's/^/commit: /')"
+  # Each custom step's type read bit by bit, not as the build computes it;
+  # a custom step in no sequence shows as "none".
+  check "package: its InstallUISequence and InstallExecuteSequence, and its custom steps' types, sources and targets, are packaging/windows/install-steps.tsv's" \
+    diff <(grep -v '^#' packaging/windows/install-steps.tsv | tail -n +2 | awk -F'\t' -v OFS='\t' '
+             $3 != "execute" { print "ui", $1, $2, $4, $5, $6, $7, $8, $9, $10 }
+             $3 != "ui" { print "execute", $1, $2, $4, $5, $6, $7, $8, $9, $10 }' | sort) \
+         <(awk -F'\t' -v OFS='\t' '
+             function bit(n) { return int(type[$1] / n) % 2 }
+             FILENAME == ARGV[1] { type[$1] = $2; source[$1] = $3; target[$1] = $4; next }
+             {
+               in_ = FILENAME == ARGV[2] ? "ui" : "execute"; when = $2 == "" ? "-" : $2; sequenced[$1] = 1
+               if (!($1 in type)) { print in_, $3, $1, "standard", "-", "-", "-", "-", "-", when; next }
+               base = type[$1] % 64
+               what = base == 1 ? "dll" : base == 50 ? "program" : base == 51 ? "set" : "type " type[$1]
+               runs = !bit(1024) ? "immediate" : bit(256) ? "rollback" : bit(512) ? "commit" : "deferred"
+               as = !bit(1024) ? (what == "set" ? "-" : "user") : bit(2048) ? "system" : "user"
+               ret = what == "set" ? "-" : bit(64) ? "ignore" : "check"
+               print in_, $3, $1, what, source[$1], target[$1], runs, as, ret, when
+             }
+             END { for (step in type) if (!(step in sequenced)) print "none", step }' \
+             <(table CustomAction) <(table InstallUISequence) <(table InstallExecuteSequence) | sort)
 }
 
 # The faked clock reaches 32-bit Wine's programs only through the preload

@@ -44,16 +44,6 @@ long_task() {
 msi_long=$(package "$msi_version" long long_task)
 echo "test-windows: the package $msi_version, a rebuild of it, then $msi_higher over it: ${msi_first#"$PWD"/}, ${msi_rebuilt#"$PWD"/} and ${msi_second#"$PWD"/}"
 
-# The order of the package's own steps among Windows Installer's: a deferred
-# step placed outside InstallInitialize..InstallFinalize never runs; one that
-# ends the programs after the older version is removed comes too late; the
-# older version removed before InstallInitialize is outside the transaction,
-# and a failed upgrade then leaves neither.
-check "package: its steps in order: the remembered folder and task and every file written afresh before costing, the tools' paths before InstallInitialize, the task's rollback before the task and the folder's programs are ended, then the older version removed within the transaction, the folder and the paths locked (its rollback first) before any file is written (InstallFiles), the tasks written and registered after, the registration's rollback first" \
-  same "RememberedFolder RememberedTask DefaultTask WriteEveryFile CostInitialize CostFinalize SetSystemTools SetSystemTools64 SetSchtasks SetEndFolderProgramsData SetWriteTasksData SetLockFoldersData SetLockFoldersResetData SetUnlockFoldersData SetLockFoldersFirstData InstallInitialize RestartTask RestoreTask DisableTask EndTask EndFolderPrograms DeleteTask RestoreFolders InstallExecute RemoveExistingProducts UnlockFolders LockFolders RemoveFiles InstallFiles UndoCreateTask WriteTasks CreateTask CreateMissingTask RunTask InstallFinalize" \
-  "$(msiinfo export "$msi_first" InstallExecuteSequence | tr -d '\r' | tail -n +4 | awk -F'\t' '{ print $3, $1 }' | sort -n |
-     awk '$2 ~ /^(Cost(Initialize|Finalize)|Install(Initialize|Execute|Files|Finalize)|Remove(ExistingProducts|Files)|WriteEveryFile)$|Task|Program|Folder|^Set/ { print $2 }' | paste -sd' ')"
-
 new_prefix "$tmp/msi-prefix" "for the package, fresh,"
 
 msi_folder='C:\Lab\Dev AWG' other='C:\Lab\Other\minute-trigger.exe'
