@@ -15,14 +15,21 @@ void AppendNarrow(Line* line, const char* text) {
 }
 
 void Log(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
-  Line line{};
-  Append(&line, L"task-for-folder: ");
-  Append(&line, what);
-  Append(&line, path);
+  const wchar_t prefix[] = L"task-for-folder: ";
+  // As long as the line is (two descriptors as SDDL, say), and off the
+  // stack, which the lock's steps already fill.
+  const int chars = lstrlenW(prefix) + lstrlenW(what) + lstrlenW(path) + 1;
+  auto* line = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, chars * sizeof(wchar_t)));
+  if (line != nullptr) {
+    lstrcpyW(line, prefix);
+    lstrcatW(line, what);
+    lstrcatW(line, path);
+  }
   MSIHANDLE record = MsiCreateRecord(0);
-  MsiRecordSetStringW(record, 0, line.text);
+  MsiRecordSetStringW(record, 0, line != nullptr ? line : what);
   MsiProcessMessage(install, INSTALLMESSAGE_INFO, record);
   MsiCloseHandle(record);
+  LocalFree(line);
 }
 
 UINT Fail(MSIHANDLE install, const wchar_t* what, const wchar_t* path) {
