@@ -155,8 +155,8 @@ check_package() {
   # Rollback (0x100) in the script (0x400): run only if the install fails;
   # commit (0x200): only once it can no longer fail, so that a later failure
   # never rolls back under a running program.
-  check "package: RestoreTask, RestartTask and UnlockFolders are rollback steps, RunTask the one commit step" \
-    same "rollback: RestartTask RestoreTask UnlockFolders|commit: RunTask" \
+  check "package: RestoreTask, RestartTask, UndoCreateTask and UnlockFolders are rollback steps, RestoreFolders and RunTask the commit steps" \
+    same "rollback: RestartTask RestoreTask UndoCreateTask UnlockFolders|commit: RestoreFolders RunTask" \
     "$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x500)); then echo "$name"; fi; done | sort | paste -sd' ' |
        sed 's/^/rollback: /')|$(table CustomAction | while IFS=$'\t' read -r name type _; do if (((type & 0x700) == 0x600)); then echo "$name"; fi; done |
        sort | paste -sd' ' | sed 's/^/commit: /')"
