@@ -2,6 +2,7 @@
 // device DLL, the waveform file, the task, what runs, the permissions,
 // Windows Time, power, automatic logon and Windows Update.
 #include "judge.h"
+#include "layout.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +11,7 @@
 
 namespace {
 
-const char LeftAlone[] = "minute-trigger-INSTALL.txt, \"Left alone for months\"";
+const char LeftAlone[] = LAYOUT_INSTALL_TXT ", \"Left alone for months\"";
 
 std::string Lower(std::string text)
 {
@@ -72,8 +73,8 @@ std::string ElementOr(const std::string &xml, const char *name, const char *othe
 
 std::string Recreate(const Task &task, const std::string &kind)
 {
-    return "from a Command Prompt opened as administrator: schtasks /Create /TN minute-trigger /XML \"" + task.folder +
-           "minute-trigger-" + (kind.empty() ? "logon" : kind) + ".xml\" /F";
+    return "from a Command Prompt opened as administrator: schtasks /Create /TN " LAYOUT_TASK_NAME " /XML \"" + task.folder +
+           (kind == "boot" ? LAYOUT_BOOT_TASK : LAYOUT_LOGON_TASK) + "\" /F";
 }
 
 }  // namespace
@@ -126,7 +127,7 @@ Finding JudgeProgramBeside(const std::string &program, bool present)
 {
     if (present) return {Verdict::Ok, "program: " + program, ""};
     return {Verdict::Fail, "program: no " + program + " beside this check, whose folder every line below is about",
-            "run the minute-trigger-check.exe that sits beside minute-trigger.exe"};
+            "run the " LAYOUT_CHECK " that sits beside " LAYOUT_PROGRAM};
 }
 
 namespace {
@@ -252,13 +253,13 @@ Findings JudgeTask(const Task &task)
             return {{Verdict::Unknown, "task: minute-trigger " + why + " for this user: a boot task is SYSTEM's, seen only by an administrator",
                      "run this check from a Command Prompt opened as administrator"}};
         if (task.state == Task::Unreadable)
-            return {{Verdict::Unknown, "task: minute-trigger " + why, "schtasks /Query /TN minute-trigger /XML shows it"}};
+            return {{Verdict::Unknown, "task: minute-trigger " + why, "schtasks /Query /TN " LAYOUT_TASK_NAME " /XML shows it"}};
         return {{Verdict::Fail, "task: minute-trigger " + why, Recreate(task, "logon")}};
     }
     Findings out;
     out.push_back(task.enabled ? Finding{Verdict::Ok, "task: minute-trigger registered and enabled", ""}
                                : Finding{Verdict::Fail, "task: minute-trigger registered but disabled: it starts nothing",
-                                         "schtasks /Change /TN minute-trigger /ENABLE"});
+                                         "schtasks /Change /TN " LAYOUT_TASK_NAME " /ENABLE"});
     const std::string &x = task.xml;
     std::string text;
     // Wine keeps a registered task's settings but no trigger or action.
@@ -316,7 +317,7 @@ Findings JudgeTask(const Task &task)
     std::string command, arguments;
     const bool exec = Element(x, "Command", &command);
     Element(x, "Arguments", &arguments);
-    const std::string launcher = task.folder + "run-minute-trigger.cmd";
+    const std::string launcher = task.folder + LAYOUT_LAUNCHER;
     // The one entity a folder's name brings into the definition.
     for (size_t at; (at = arguments.find("&amp;")) != std::string::npos;) arguments.replace(at, 5, "&");
     if (!exec && task.wine)
@@ -336,12 +337,12 @@ Finding JudgeRunning(const Running &r)
         return {r.launcher ? Verdict::Ok : Verdict::Warn,
                 std::string("running now: ") + (r.launcher ? "the launcher and " : "") + "minute-trigger from " + r.folder +
                     (r.launcher ? "" : ", with no launcher above it to start it again once it ends"),
-                "schtasks /Run /TN minute-trigger, once this copy is stopped (minute-trigger-INSTALL.txt, \"Stopping it\")"};
+                "schtasks /Run /TN " LAYOUT_TASK_NAME ", once this copy is stopped (" LAYOUT_INSTALL_TXT ", \"Stopping it\")"};
     if (r.unreadable > 0 && !r.elevated)
         return {Verdict::Unknown, "running now: a minute-trigger runs, from a folder only an administrator may see",
                 "run this check from a Command Prompt opened as administrator"};
     return {Verdict::Fail, "running now: no minute-trigger from " + r.folder,
-            "schtasks /Run /TN minute-trigger; the launcher's log says why it stopped"};
+            "schtasks /Run /TN " LAYOUT_TASK_NAME "; the launcher's log says why it stopped"};
 }
 
 Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine)
@@ -613,7 +614,7 @@ Finding JudgeAutoLogon(const AutoLogon &l)
     if (l.task_kind == "boot") return {Verdict::Ok, "automatic logon: not needed, the boot task starts with Windows", ""};
     if (!l.readable)
         return {Verdict::Unknown, "automatic logon: Winlogon's values cannot be read", "run this check from a Command Prompt opened as administrator"};
-    const char *fix = "Sysinternals Autologon, or netplwiz (minute-trigger-INSTALL.txt, \"Left alone for months\")";
+    const char *fix = "Sysinternals Autologon, or netplwiz (" LAYOUT_INSTALL_TXT ", \"Left alone for months\")";
     if (l.auto_admin_logon != "1" || l.user.empty())
         return {Verdict::Warn, "automatic logon: off: after a restart or a power cut nothing triggers until someone logs on", fix};
     if (l.count_set)

@@ -22,7 +22,7 @@
 #include "platform.h"
 #include "read.h"
 #include "sntp.h"
-#include "waveform_path.h"
+#include "layout.h"
 
 namespace {
 
@@ -199,7 +199,7 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
     VARIANT none;
     VariantInit(&none);
     BSTR name = SysAllocString(L"\\");
-    BSTR task_name = SysAllocString(L"minute-trigger");
+    BSTR task_name = SysAllocString(WIDE(LAYOUT_TASK_NAME));
     if (SUCCEEDED(hr)) hr = service->Connect(none, none, none, none);
     if (SUCCEEDED(hr)) hr = service->GetFolder(name, &root);
     if (SUCCEEDED(hr)) hr = root->GetTask(task_name, &task);
@@ -242,7 +242,7 @@ Running ReadRunning(const std::wstring &folder, bool elevated)
         processes[e.th32ProcessID] = {e.th32ParentProcessID, Lower(e.szExeFile)};
     CloseHandle(snapshot);
     for (const auto &[pid, p] : processes) {
-        if (p.name.rfind(L"minute-trigger", 0) != 0 || p.name == L"minute-trigger-check.exe") continue;
+        if (p.name.rfind(L"minute-trigger", 0) != 0 || p.name == WIDE(LAYOUT_CHECK)) continue;
         wchar_t path[MAX_PATH * 2];
         DWORD size = MAX_PATH * 2;
         const HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
@@ -255,11 +255,10 @@ Running ReadRunning(const std::wstring &folder, bool elevated)
         const std::wstring image(path, size);
         if (Lower(image.substr(0, image.rfind(L'\\') + 1)) != Lower(folder)) continue;
         ++r.programs;
-        // The launcher's cmd.exe is the program's parent on Windows, its
-        // grandparent under Wine, whose cmd starts it through start.exe.
+        // A cmd.exe above it, within layout.h's bound for the launcher.
         DWORD up = p.parent;
-        for (int level = 0; level < 2 && processes.count(up) != 0; ++level, up = processes[up].parent)
-            r.launcher = r.launcher || processes[up].name == L"cmd.exe";
+        for (int level = 0; level < kLauncherLevels && processes.count(up) != 0; ++level, up = processes[up].parent)
+            r.launcher = r.launcher || processes[up].name == WIDE(LAYOUT_LAUNCHER_SHELL);
     }
     return r;
 }
@@ -270,8 +269,8 @@ Running ReadRunning(const std::wstring &folder, bool elevated)
 // user's task, checked as an administrator): every profile's.
 std::vector<std::wstring> LogPlaces(const std::wstring &folder)
 {
-    const wchar_t *const own = L"\\minute-trigger\\minute-trigger.log";
-    std::vector<std::wstring> places = {folder + L"minute-trigger.log"};
+    const wchar_t *const own = L"\\" WIDE(LAYOUT_LOG_IN_LOCAL_APPDATA);
+    std::vector<std::wstring> places = {folder + WIDE(LAYOUT_LOG)};
     wchar_t data[MAX_PATH] = L"";
     const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", data, MAX_PATH);
     if (length > 0 && length < MAX_PATH) places.push_back(data + std::wstring(own));
@@ -288,7 +287,7 @@ std::vector<std::wstring> LogPlaces(const std::wstring &folder)
             continue;
         const DWORD n = ExpandEnvironmentStringsW(image, path, MAX_PATH);
         if (n == 0 || n > MAX_PATH) continue;
-        const std::wstring place = path + std::wstring(L"\\AppData\\Local") + own;
+        const std::wstring place = path + std::wstring(L"\\" WIDE(LAYOUT_LOCAL_APPDATA_IN_PROFILE)) + own;
         bool known = false;
         for (const std::wstring &p : places) known = known || Lower(p) == Lower(place);
         if (!known) places.push_back(place);
@@ -326,7 +325,7 @@ LastTrigger ReadLog(const std::wstring &folder, bool elevated)
         last.why = "none beside the launcher, nor in " + (profiles == 1 ? std::string("the one profile") : std::to_string(profiles) + " profiles") +
                    " looked in" + unseen;
         last.how = denied > 0 && !elevated ? "run this check from a Command Prompt opened as administrator"
-                                           : "the launcher writes it once started: schtasks /Run /TN minute-trigger";
+                                           : "the launcher writes it once started: schtasks /Run /TN " LAYOUT_TASK_NAME;
         return last;
     }
     last.where = Narrow(log.c_str()) + (found > 1 ? " (the newest of " + std::to_string(found) + " logs)" : "") + unseen;
@@ -648,7 +647,7 @@ Findings CheckThisMachine()
     GetSystemTime(&today);
     const WindowsVersion windows = ReadWindows();
     out.push_back(JudgeWindows(windows, today.wYear * 10000 + today.wMonth * 100 + today.wDay));
-    const std::wstring program = folder + L"minute-trigger.exe";
+    const std::wstring program = folder + WIDE(LAYOUT_PROGRAM);
     out.push_back(JudgeProgramBeside(Narrow(program.c_str()), GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES));
     out.push_back(JudgeDeviceDll(ReadDll(folder)));
     out.push_back(JudgeWaveform(ReadWaveform()));
@@ -658,8 +657,8 @@ Findings CheckThisMachine()
     CoUninitialize();
     for (const Finding &f : JudgeTask(task)) out.push_back(f);
     out.push_back(JudgeRunning(ReadRunning(folder, elevated)));
-    out.push_back(JudgeLastTrigger(ReadLog(folder, elevated), "schtasks /Run /TN minute-trigger; the lines before it in the log say why none came",
-                                   "end the program, from a Command Prompt opened as administrator: taskkill /F /IM minute-trigger.exe; "
+    out.push_back(JudgeLastTrigger(ReadLog(folder, elevated), "schtasks /Run /TN " LAYOUT_TASK_NAME "; the lines before it in the log say why none came",
+                                   "end the program, from a Command Prompt opened as administrator: taskkill /F /IM " LAYOUT_PROGRAM "; "
                                    "the launcher starts it again 10 s later, which opens the device anew; refused again: "
                                    "the device's USB cable and power"));
 

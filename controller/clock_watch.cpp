@@ -1,5 +1,7 @@
 #include "clock_watch.h"
 
+#include "layout.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -11,9 +13,9 @@ namespace {
 // without rtcsync unsynchronised, though its maximum error is a true bound.
 constexpr long KernelLimitUs = 16000000;
 
-// Where minute-trigger-INSTALL.txt, shipped beside the Windows programs,
+// Where the Windows package's INSTALL.txt, shipped beside the programs,
 // says what to do.
-const char WindowsAdvice[] = "; see \"Keeping the clock on UTC\" in minute-trigger-INSTALL.txt";
+const char WindowsAdvice[] = "; see \"Keeping the clock on UTC\" in " LAYOUT_INSTALL_TXT;
 
 // A bound, rounded up, in the unit that keeps it short.
 void FormatBound(char *out, size_t size, long us)

@@ -40,7 +40,7 @@ fi
 echo "build-windows: configuring $dir with cmake/mingw-i686.cmake $*"
 cmake -S . -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" >/dev/null
 echo "build-windows: building $dir/minute-trigger.exe, $dir/minute-trigger-check.exe, $dir/simulator/AWG10K.dll" \
-     "and $dir/task-for-folder.dll (the installer's step that writes the task for its folder)"
+     "and $dir/task-for-folder.dll (the installer's custom steps)"
 cmake --build "$dir" -j"$(nproc)" >/dev/null
 convention=$(sed -n 's/^AWG10K_CALLING_CONVENTION:STRING=//p' "$dir/CMakeCache.txt")
 strip=$(sed -n 's/^CMAKE_STRIP:FILEPATH=//p' "$dir/CMakeCache.txt")

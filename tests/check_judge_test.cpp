@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "judge.h"
+#include "layout.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ std::string Replaced(std::string text, const std::string &from, const std::strin
 Task Registered(const std::string &xml)
 {
     Task t;
-    t.state = Task::Registered, t.elevated = true, t.enabled = true, t.xml = xml, t.folder = "C:\\Qmx\\AWG10K\\";
+    t.state = Task::Registered, t.elevated = true, t.enabled = true, t.xml = xml, t.folder = LAYOUT_DEFAULT_FOLDER;
     return t;
 }
 std::vector<V> Verdicts(const Findings &findings)
@@ -283,10 +284,10 @@ TEST(CheckJudge, TaskDefinitions)
     EXPECT_EQ("boot", TaskKind(Registered(boot)));
     const Findings bad = JudgeTask(Registered(Replaced(
         Replaced(Replaced(logon, "<Interval>PT1M</Interval>", ""), "<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>", ""),
-        "C:\\Qmx\\AWG10K\\", "C:\\Elsewhere\\")));
+        LAYOUT_DEFAULT_FOLDER, "C:\\Elsewhere\\")));
     EXPECT_EQ((std::vector<V>{V::Ok, V::Fail, V::Fail, V::Fail}), Verdicts(bad));
     EXPECT_TRUE(Has(bad[2].line, "PT72H")) << bad[2].line;
-    EXPECT_TRUE(Has(bad[1].fix, "/XML \"C:\\Qmx\\AWG10K\\minute-trigger-logon.xml\""));
+    EXPECT_TRUE(Has(bad[1].fix, "/XML \"" LAYOUT_DEFAULT_FOLDER LAYOUT_LOGON_TASK "\""));
     EXPECT_EQ(V::Fail, JudgeTask(Registered(Replaced(logon, ">IgnoreNew<", ">StopExisting<")))[2].verdict);
     EXPECT_EQ(V::Warn, JudgeTask(Registered(Replaced(logon, "<Interval>PT1M", "<Interval>PT5M")))[1].verdict);
     // The trigger itself: disabled, an end boundary passed or to come, a

@@ -4,11 +4,12 @@
 
 #include <string>
 
+#include "layout.h"
 #include "task_text.h"
 
 namespace {
 
-const wchar_t kDefault[] = L"C:\\Qmx\\AWG10K\\";
+const wchar_t kDefault[] = WIDE(LAYOUT_DEFAULT_FOLDER);
 const std::wstring kShipped =
     L"\xfeff<Command>%SystemRoot%\\System32\\cmd.exe</Command>"
     L"<Arguments>/c \"\"C:\\Qmx\\AWG10K\\run-minute-trigger.cmd\"\"</Arguments><!-- C:\\Qmx\\AWG10K\\ -->";

@@ -187,8 +187,7 @@ bool ReadAce(const char** at, Ace* ace) {
 
 // OWNER RIGHTS stands for whoever owns the object.
 bool Trusted(const char* sid, const char* owner) {
-  if (Equal(sid, "OW")) sid = owner;
-  return Equal(sid, "BA") || Equal(sid, "SY") || Equal(sid, kTrustedInstaller);
+  return lock_rule::Trusted(Equal(sid, "OW") ? owner : sid);
 }
 
 // Generic rights as what they mean for a file or folder.
@@ -303,6 +302,8 @@ bool PathTarget(const Descriptor& current, Descriptor* t) {
 }
 
 }  // namespace
+
+bool Trusted(const char* sid) { return Equal(sid, "BA") || Equal(sid, "SY") || Equal(sid, kTrustedInstaller); }
 
 bool Parse(const char* sddl, Descriptor* out) {
   *out = Descriptor{};

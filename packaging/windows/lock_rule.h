@@ -46,6 +46,11 @@ int Format(const Descriptor& d, char* out, int capacity);
 // is Windows' bookkeeping, not a permission, and is left out).
 bool Same(const Descriptor& a, const Descriptor& b);
 
+// Whether SID, as Parse reads it, is one of the accounts that alone may
+// change or own what the package locks: Administrators, SYSTEM or
+// TrustedInstaller.
+bool Trusted(const char* sid);
+
 // What an object is to the program.
 enum class Role {
   Path,      // a folder on the way to the program's folder or to the waveform file, the drive's root among them

@@ -1,5 +1,5 @@
 // The rewriting of a task definition's text for the folder it was installed
-// into, by task_for_folder.cpp's WriteTasksForFolder. Plain code with no
+// into, by WriteTasksForFolder (write_tasks_for_folder.cpp). Plain code with no
 // Windows call and no C++ runtime, so that the same lines are tested on Linux
 // (tests/task_text_test.cpp), where wchar_t is wider but the logic the same.
 #pragma once
