@@ -45,8 +45,7 @@ static void Poll(benchmark::State &state)
         ReadClock(&tb);
         std::tm utc;
         if (!BreakDownUtc(tb.time, &utc)) continue;
-        const double seconds =
-            utc.tm_hour * 3600.0 + utc.tm_min * 60.0 + utc.tm_sec + tb.millitm / 1000.0;
+        const double seconds = utc.tm_hour * 3600.0 + utc.tm_min * 60.0 + utc.tm_sec + tb.millitm / 1000.0;
         benchmark::DoNotOptimize(static_cast<int32_t>(seconds) % 60);
     }
 }

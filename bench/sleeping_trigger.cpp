@@ -36,8 +36,7 @@ int main(int argc, char **argv)
         const timespec boundary = {now.tv_sec - now.tv_sec % 60 + 60, 0};
         // Absolute, so a step of the clock while asleep still wakes us at the
         // boundary; an interrupted sleep just resumes towards the same target.
-        while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &boundary, nullptr) != 0) {
-        }
+        while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &boundary, nullptr) != 0) {}
         if (AWG10K_Trigger(id) != 0) std::fprintf(stderr, "sleeping_trigger: trigger failed\n");
     }
     AWG10K_Close(id);

@@ -60,8 +60,8 @@ void Log(const timespec &at, const char *entry, const char *args, int32_t status
     gmtime_r(&at.tv_sec, &utc);
     char line[400];
     const int n = snprintf(line, sizeof line, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ %s%s%s status=%d\n",
-                           utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
-                           utc.tm_sec, at.tv_nsec, entry, *args ? " " : "", args, static_cast<int>(status));
+                           utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                           at.tv_nsec, entry, *args ? " " : "", args, static_cast<int>(status));
     if (n > 0) (void)!write(LogFile, line, n < static_cast<int>(sizeof line) ? n : sizeof line - 1);
 }
 

@@ -14,10 +14,14 @@ constexpr int64_t TriggerLate = 75;
 std::string Ago(int64_t seconds)
 {
     char text[48];
-    if (seconds < 120) snprintf(text, sizeof text, "%lld s ago", static_cast<long long>(seconds));
-    else if (seconds < 7200) snprintf(text, sizeof text, "%lld min ago", static_cast<long long>(seconds / 60));
-    else if (seconds < 172800) snprintf(text, sizeof text, "%lld h ago", static_cast<long long>(seconds / 3600));
-    else snprintf(text, sizeof text, "%lld days ago", static_cast<long long>(seconds / 86400));
+    if (seconds < 120)
+        snprintf(text, sizeof text, "%lld s ago", static_cast<long long>(seconds));
+    else if (seconds < 7200)
+        snprintf(text, sizeof text, "%lld min ago", static_cast<long long>(seconds / 60));
+    else if (seconds < 172800)
+        snprintf(text, sizeof text, "%lld h ago", static_cast<long long>(seconds / 3600));
+    else
+        snprintf(text, sizeof text, "%lld days ago", static_cast<long long>(seconds / 86400));
     return text;
 }
 
@@ -42,18 +46,16 @@ Finding JudgeClockLine(const ClockSync &sync, const std::string &keeper, const s
     const std::string by = keeper.empty() ? "" : ", kept by " + keeper;
     const bool windows = sync.keeper == ClockSync::Windows;
     switch (JudgeClock(sync)) {
-    case ClockState::Synchronised:
-        return {Verdict::Ok, std::string("clock: synchronised (") + detail + ")" + by, ""};
-    case ClockState::NotSynchronised:
-        return {Verdict::Fail,
-                std::string("clock: not synchronised (") + detail + ")" + by +
-                    "; triggers follow this PC's clock, which may be off UTC by seconds",
-                fix};
-    case ClockState::Unknown:
-        break;
+        case ClockState::Synchronised:
+            return {Verdict::Ok, std::string("clock: synchronised (") + detail + ")" + by, ""};
+        case ClockState::NotSynchronised:
+            return {Verdict::Fail,
+                    std::string("clock: not synchronised (") + detail + ")" + by +
+                        "; triggers follow this PC's clock, which may be off UTC by seconds",
+                    fix};
+        case ClockState::Unknown: break;
     }
-    return {Verdict::Unknown,
-            std::string("clock: synchronisation unknown (") + detail + ")" + by,
+    return {Verdict::Unknown, std::string("clock: synchronisation unknown (") + detail + ")" + by,
             windows ? "w32tm /query /status shows the source and the last synchronisation"
                     : "timedatectl shows whether the clock is synchronised"};
 }
@@ -65,8 +67,7 @@ bool ParseTriggerLine(const std::string &line, int64_t *utc)
     unsigned y, mo, d, h, mi, s;
     char end;
     // The fields' widths fixed, as the program prints them.
-    if (sscanf(line.c_str() + at, "Trigger: %4u%2u%2u %2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &end) < 6)
-        return false;
+    if (sscanf(line.c_str() + at, "Trigger: %4u%2u%2u %2u:%2u:%2u%c", &y, &mo, &d, &h, &mi, &s, &end) < 6) return false;
     if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60) return false;
     *utc = DaysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + s;
     return true;
@@ -110,16 +111,18 @@ Finding JudgeLastTrigger(const LastTrigger &last, const std::string &restart, co
     if (last.line.empty() || !ParseTriggerLine(last.line, &at))
         return {Verdict::Fail, "last trigger: none in " + last.where, restart};
     std::string stamp = last.line.substr(last.line.rfind("Trigger: ") + 9, 17);
-    const std::string refusals = last.refusals == 0 ? ""
-                                 : "; the device refused " + std::to_string(last.refusals) + " of the last " +
-                                       std::to_string(last.triggers) + " triggers (AWG10K_Trigger() Error)";
+    const std::string refusals = last.refusals == 0
+                                     ? ""
+                                     : "; the device refused " + std::to_string(last.refusals) + " of the last " +
+                                           std::to_string(last.triggers) + " triggers (AWG10K_Trigger() Error)";
     const int64_t age = last.now - at;
     if (age < -TriggerLate)
-        return {Verdict::Warn, "last trigger: " + stamp + " in " + last.where + ", ahead of this PC's clock now" + refusals,
+        return {Verdict::Warn,
+                "last trigger: " + stamp + " in " + last.where + ", ahead of this PC's clock now" + refusals,
                 "the clock was stepped back since; the next trigger lines show whether it is right now"};
     if (age > TriggerLate)
-        return {Verdict::Fail, "last trigger: " + stamp + " in " + last.where + ", " + Ago(age) + ": none since" + refusals,
-                restart};
+        return {Verdict::Fail,
+                "last trigger: " + stamp + " in " + last.where + ", " + Ago(age) + ": none since" + refusals, restart};
     const std::string line = "last trigger: " + stamp + " in " + last.where + ", " + Ago(age < 0 ? 0 : age);
     // A device unplugged, reset or switched off stays refused: the program
     // opened it once, at its start, and never retries.
@@ -146,12 +149,14 @@ bool ParseDaemonOffset(const std::string &output, double *seconds)
         return true;
     }
     // timedatectl timesync-status: "Offset: +1.234ms", "-27us", "+1.002s".
-    if ((at = output.find("Offset:")) == std::string::npos || sscanf(output.c_str() + at, "Offset: %lf%7s", &value, word) != 2)
+    if ((at = output.find("Offset:")) == std::string::npos ||
+        sscanf(output.c_str() + at, "Offset: %lf%7s", &value, word) != 2)
         return false;
     static const struct {
         const char *unit;
         double scale;
-    } Units[] = {{"ns", 1e-9}, {"us", 1e-6}, {"\xc2\xb5s", 1e-6}, {"\xce\xbcs", 1e-6}, {"ms", 1e-3}, {"s", 1}, {"min", 60}};
+    } Units[] = {{"ns", 1e-9}, {"us", 1e-6}, {"\xc2\xb5s", 1e-6}, {"\xce\xbcs", 1e-6},
+                 {"ms", 1e-3}, {"s", 1},     {"min", 60}};
     for (const auto &u : Units)
         if (strcmp(word, u.unit) == 0) {
             *seconds = value * u.scale;
@@ -181,8 +186,8 @@ Finding JudgeClockOffset(const ClockOffset &offset, const std::string &fix)
     if (!offset.measured) return {Verdict::Unknown, "clock offset: not measured (" + offset.why + ")", fix};
     char text[160];
     const double magnitude = offset.seconds < 0 ? -offset.seconds : offset.seconds;
-    snprintf(text, sizeof text, "clock offset: %.3f s %s UTC, by %s", magnitude, offset.seconds < 0 ? "behind" : "ahead of",
-             offset.source.c_str());
+    snprintf(text, sizeof text, "clock offset: %.3f s %s UTC, by %s", magnitude,
+             offset.seconds < 0 ? "behind" : "ahead of", offset.source.c_str());
     // Each trigger is as far off the minute as the clock is off UTC.
     if (magnitude > 1) return {Verdict::Fail, std::string(text) + ": every trigger that far off the minute", fix};
     if (magnitude > 0.1) return {Verdict::Warn, std::string(text) + ": more than 100 ms", fix};

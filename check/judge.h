@@ -42,11 +42,11 @@ struct LastTrigger {
     bool readable = true;
     std::string why;  // not readable: why, and how to read it
     std::string how;
-    std::string where;  // the log or the journal
-    std::string line;   // the last trigger line, empty if none
-    bool refused = false;  // the device's error line follows it
+    std::string where;               // the log or the journal
+    std::string line;                // the last trigger line, empty if none
+    bool refused = false;            // the device's error line follows it
     int triggers = 0, refusals = 0;  // of the last hour's trigger lines read, and how many were refused
-    int64_t now = 0;    // UTC seconds when read
+    int64_t now = 0;                 // UTC seconds when read
 };
 // The program's output in order (a log's tail, the journal's lines): its
 // last trigger line, and the device's refusals of the last hour's triggers.
@@ -134,9 +134,9 @@ struct DeviceDll {
     std::string path;
     bool present = false;
     std::vector<uint8_t> bytes;
-    uint16_t expected_machine = 0;  // the program's own: 0x14c i386, 0x8664 x86-64
+    uint16_t expected_machine = 0;             // the program's own: 0x14c i386, 0x8664 x86-64
     std::vector<std::string> missing_imports;  // the DLLs it imports that Windows would not find
-    std::string system_folder;                 // where Windows looks for them: SysWOW64 for a 32-bit program on 64-bit Windows
+    std::string system_folder;  // where Windows looks for them: SysWOW64 for a 32-bit program on 64-bit Windows
 };
 // The names of the DLLs a PE file imports, as it writes them.
 std::vector<std::string> PeImports(const std::vector<uint8_t> &bytes);
@@ -165,8 +165,8 @@ std::string TaskKind(const Task &task);
 
 struct Running {
     bool elevated = false;
-    int programs = 0;    // this folder's minute-trigger*.exe running
-    int unreadable = 0;  // ones of that name whose folder could not be read
+    int programs = 0;       // this folder's minute-trigger*.exe running
+    int unreadable = 0;     // ones of that name whose folder could not be read
     bool launcher = false;  // a cmd.exe above one of them
     std::string folder;
 };
@@ -199,8 +199,8 @@ struct TimeService {
     unsigned long error = 0;
     unsigned long start_type = 0;  // SERVICE_AUTO_START 2, DEMAND 3, DISABLED 4
     std::vector<ServiceTrigger> triggers;
-    bool domain = false;  // this PC is joined to a domain
-    bool policy = false;  // Group Policy sets the values below (HKLM\SOFTWARE\Policies\Microsoft\W32Time)
+    bool domain = false;           // this PC is joined to a domain
+    bool policy = false;           // Group Policy sets the values below (HKLM\SOFTWARE\Policies\Microsoft\W32Time)
     std::string type, ntp_server;  // Parameters
     bool poll_read = false;
     unsigned long special_poll = 0, min_poll = 0, max_poll = 0;  // seconds; log2 seconds; log2 seconds

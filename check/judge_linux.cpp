@@ -111,8 +111,8 @@ Findings JudgeLinuxTime(const ClockSync &sync, const LinuxTime &time)
         const std::string install = time.installer.empty() ? "" : time.installer + " install chrony";
         fix = time.systemd ? "no time daemon runs: timedatectl set-ntp true" +
                                  (install.empty() ? "" : " (where it says NTP is not supported: " + install + ")")
-            : install.empty() ? "no time daemon runs: install and start one (chrony, or ntpd)"
-                              : "no time daemon runs: " + install + ", then start chronyd";
+              : install.empty() ? "no time daemon runs: install and start one (chrony, or ntpd)"
+                                : "no time daemon runs: " + install + ", then start chronyd";
     } else if (keeper == "chronyd") {
         fix = "chronyc sources -v shows which servers chronyd reaches";
     } else if (keeper == "systemd-timesyncd") {

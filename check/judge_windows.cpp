@@ -49,7 +49,8 @@ void Add(Finding *f, Verdict verdict, const std::string &why, const std::string 
 
 // The text of the first <name>...</name> in xml from `from`, and whether
 // there is one. The Task Scheduler writes each setting as a plain element.
-bool Element(const std::string &xml, const char *name, std::string *text, size_t from = 0, size_t to = std::string::npos)
+bool Element(const std::string &xml, const char *name, std::string *text, size_t from = 0,
+             size_t to = std::string::npos)
 {
     const std::string open = std::string("<") + name;
     for (size_t at = xml.find(open, from); at != std::string::npos && at < to; at = xml.find(open, at + 1)) {
@@ -57,7 +58,10 @@ bool Element(const std::string &xml, const char *name, std::string *text, size_t
         if (next != '>' && next != ' ' && next != '/') continue;
         const size_t start = xml.find('>', at);
         if (start == std::string::npos) return false;
-        if (xml[start - 1] == '/') { text->clear(); return true; }
+        if (xml[start - 1] == '/') {
+            text->clear();
+            return true;
+        }
         const size_t end = xml.find("</" + std::string(name) + ">", start);
         if (end == std::string::npos) return false;
         *text = xml.substr(start + 1, end - start - 1);
@@ -73,8 +77,8 @@ std::string ElementOr(const std::string &xml, const char *name, const char *othe
 
 std::string Recreate(const Task &task, const std::string &kind)
 {
-    return "from a Command Prompt opened as administrator: schtasks /Create /TN " LAYOUT_TASK_NAME " /XML \"" + task.folder +
-           (kind == "boot" ? LAYOUT_BOOT_TASK : LAYOUT_LOGON_TASK) + "\" /F";
+    return "from a Command Prompt opened as administrator: schtasks /Create /TN " LAYOUT_TASK_NAME " /XML \"" +
+           task.folder + (kind == "boot" ? LAYOUT_BOOT_TASK : LAYOUT_LOGON_TASK) + "\" /F";
 }
 
 }  // namespace
@@ -96,15 +100,23 @@ Finding JudgeWindows(const WindowsVersion &w, int today)
     const bool ltsc = !edition.empty() && edition.back() == 'S' && edition.find("Enterprise") != std::string::npos;
     int ended = 0;
     const char *date = "";
-    if (w.major == 6 && w.minor == 1) ended = 20200114, date = "14 January 2020";
-    else if (w.major == 6 && w.minor == 2) ended = 20160112, date = "12 January 2016";
-    else if (w.major == 6 && w.minor == 3) ended = 20230110, date = "10 January 2023";
+    if (w.major == 6 && w.minor == 1)
+        ended = 20200114, date = "14 January 2020";
+    else if (w.major == 6 && w.minor == 2)
+        ended = 20160112, date = "12 January 2016";
+    else if (w.major == 6 && w.minor == 3)
+        ended = 20230110, date = "10 January 2023";
     else if (w.major == 10 && w.build < 22000) {
-        if (ltsc && w.build == 17763) ended = 20290109, date = "9 January 2029";
-        else if (ltsc && w.build == 19044 && w.edition.rfind("IoT", 0) == 0) ended = 20320113, date = "13 January 2032";
-        else if (ltsc && w.build == 19044) ended = 20270112, date = "12 January 2027";
-        else if (ltsc && w.build == 14393) ended = 20261013, date = "13 October 2026";
-        else ended = 20251014, date = "14 October 2025";
+        if (ltsc && w.build == 17763)
+            ended = 20290109, date = "9 January 2029";
+        else if (ltsc && w.build == 19044 && w.edition.rfind("IoT", 0) == 0)
+            ended = 20320113, date = "13 January 2032";
+        else if (ltsc && w.build == 19044)
+            ended = 20270112, date = "12 January 2027";
+        else if (ltsc && w.build == 14393)
+            ended = 20261013, date = "13 October 2026";
+        else
+            ended = 20251014, date = "14 October 2025";
     }
     // Windows Server shares the builds, not the dates.
     if (w.product.find("Server") != std::string::npos) ended = 0;
@@ -113,12 +125,15 @@ Finding JudgeWindows(const WindowsVersion &w, int today)
         Add(&f, Verdict::Note,
             std::string("its support ended on ") + date +
                 ": no security fixes since, unless in paid Extended Security Updates; keep the PC off the internet, "
-                "or move it to a serviced edition (" + LeftAlone + ")",
+                "or move it to a serviced edition (" +
+                LeftAlone + ")",
             "");
     if (w.edition.rfind("Core", 0) == 0)
         Add(&f, Verdict::Note,
-            std::string("a Home edition, which ignores Group Policy: the policies' lines below read the registry values "
-                        "that stand in for them (") + LeftAlone + ")",
+            std::string(
+                "a Home edition, which ignores Group Policy: the policies' lines below read the registry values "
+                "that stand in for them (") +
+                LeftAlone + ")",
             "");
     return f;
 }
@@ -171,7 +186,8 @@ std::vector<std::string> PeImports(const std::vector<uint8_t> &bytes)
         const size_t at = pe.file_offset(pe.u32(d + 12));
         if (at == 0) break;
         std::string name;
-        for (size_t i = at; i < bytes.size() && bytes[i] != 0 && name.size() < 260; ++i) name += static_cast<char>(bytes[i]);
+        for (size_t i = at; i < bytes.size() && bytes[i] != 0 && name.size() < 260; ++i)
+            name += static_cast<char>(bytes[i]);
         names.push_back(name);
     }
     return names;
@@ -189,7 +205,11 @@ Finding JudgeDeviceDll(const DeviceDll &dll)
     if (!pe.valid()) return {Verdict::Fail, bad + "is not a DLL", vendor};
     const uint32_t machine = pe.u16(pe.header() + 4);
     if (machine != dll.expected_machine)
-        return {Verdict::Fail, bad + (machine == 0x8664 ? "is 64-bit" : machine == 0x14c ? "is 32-bit" : "is for another processor") +
+        return {Verdict::Fail,
+                bad +
+                    (machine == 0x8664  ? "is 64-bit"
+                     : machine == 0x14c ? "is 32-bit"
+                                        : "is for another processor") +
                     ", unlike the program",
                 vendor};
     std::vector<uint32_t> ordinals;
@@ -209,18 +229,22 @@ Finding JudgeDeviceDll(const DeviceDll &dll)
     if (!dll.missing_imports.empty()) {
         std::string names;
         for (const std::string &n : dll.missing_imports) names += (names.empty() ? "" : ", ") + n;
-        return {Verdict::Fail, bad + "needs " + names + ", found neither beside the program nor in " + dll.system_folder +
-                    ": the program cannot start",
-                "install what the vendor names for it (a 32-bit Visual C++ runtime's DLLs come with Microsoft's Visual C++ "
-                "Redistributable, x86), or put " + names + " beside the program"};
+        return {
+            Verdict::Fail,
+            bad + "needs " + names + ", found neither beside the program nor in " + dll.system_folder +
+                ": the program cannot start",
+            "install what the vendor names for it (a 32-bit Visual C++ runtime's DLLs come with Microsoft's Visual C++ "
+            "Redistributable, x86), or put " +
+                names + " beside the program"};
     }
     // The simulated DLL reads its settings from these variables; the
     // vendor's has no reason to name them.
     static const char Marker[] = "AWG10K_SIM_DEVICES";
     if (std::search(b.begin(), b.end(), Marker, Marker + sizeof Marker - 1) != b.end())
         return {Verdict::Warn, bad + "is the simulated one: its trigger lines come with no device triggered", vendor};
-    return {Verdict::Ok, "device library: " + dll.path + ", " + (machine == 0x14c ? "32-bit" : "64-bit") +
-                             ", ordinals 1, 3, 5, 6 and 7 exported",
+    return {Verdict::Ok,
+            "device library: " + dll.path + ", " + (machine == 0x14c ? "32-bit" : "64-bit") +
+                ", ordinals 1, 3, 5, 6 and 7 exported",
             ""};
 }
 
@@ -228,7 +252,8 @@ Finding JudgeWaveform(const WaveformFile &file)
 {
     if (file.present) return {Verdict::Ok, "waveform file: " + file.path, ""};
     if (file.error != 0)
-        return {Verdict::Unknown, "waveform file: " + file.path + " cannot be looked at (error " + Number(file.error) + ")",
+        return {Verdict::Unknown,
+                "waveform file: " + file.path + " cannot be looked at (error " + Number(file.error) + ")",
                 "run this check from a Command Prompt opened as administrator"};
     return {Verdict::Fail, "waveform file: no " + file.path + ": the device library cannot load it",
             "put the waveform file at " + file.path + ", the one path the program loads"};
@@ -250,21 +275,26 @@ Findings JudgeTask(const Task &task)
                                 : task.state == Task::Denied ? "not readable (access denied)"
                                                              : "not readable (error " + Number(task.error) + ")";
         if (!task.elevated && task.state != Task::Unreadable)
-            return {{Verdict::Unknown, "task: minute-trigger " + why + " for this user: a boot task is SYSTEM's, seen only by an administrator",
+            return {{Verdict::Unknown,
+                     "task: minute-trigger " + why +
+                         " for this user: a boot task is SYSTEM's, seen only by an administrator",
                      "run this check from a Command Prompt opened as administrator"}};
         if (task.state == Task::Unreadable)
-            return {{Verdict::Unknown, "task: minute-trigger " + why, "schtasks /Query /TN " LAYOUT_TASK_NAME " /XML shows it"}};
+            return {{Verdict::Unknown, "task: minute-trigger " + why,
+                     "schtasks /Query /TN " LAYOUT_TASK_NAME " /XML shows it"}};
         return {{Verdict::Fail, "task: minute-trigger " + why, Recreate(task, "logon")}};
     }
     Findings out;
-    out.push_back(task.enabled ? Finding{Verdict::Ok, "task: minute-trigger registered and enabled", ""}
-                               : Finding{Verdict::Fail, "task: minute-trigger registered but disabled: it starts nothing",
-                                         "schtasks /Change /TN " LAYOUT_TASK_NAME " /ENABLE"});
+    out.push_back(task.enabled
+                      ? Finding{Verdict::Ok, "task: minute-trigger registered and enabled", ""}
+                      : Finding{Verdict::Fail, "task: minute-trigger registered but disabled: it starts nothing",
+                                "schtasks /Change /TN " LAYOUT_TASK_NAME " /ENABLE"});
     const std::string &x = task.xml;
     std::string text;
     // Wine keeps a registered task's settings but no trigger or action.
     if (task.wine && kind.empty()) {
-        out.push_back({Verdict::Unknown, "task trigger: Wine keeps no trigger of a registered task", "check it on the PC itself"});
+        out.push_back({Verdict::Unknown, "task trigger: Wine keeps no trigger of a registered task",
+                       "check it on the PC itself"});
     } else {
         const size_t at = x.find(kind == "boot" ? "<BootTrigger" : "<LogonTrigger");
         const size_t end = x.find(kind == "boot" ? "</BootTrigger>" : "</LogonTrigger>", at);
@@ -274,27 +304,36 @@ Findings JudgeTask(const Task &task)
         if (kind.empty())
             out.push_back({Verdict::Fail, "task trigger: neither at logon nor at boot", Recreate(task, "logon")});
         else if (Element(x, "Enabled", &enabled, at, end) && enabled == "false")
-            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", disabled: the task starts nothing", Recreate(task, kind)});
-        else if (ending && ends.compare(0, 19, task.now, 0, 19) <= 0)
-            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", ended at " + ends.substr(0, 19) + ": it starts nothing since",
+            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", disabled: the task starts nothing",
                            Recreate(task, kind)});
+        else if (ending && ends.compare(0, 19, task.now, 0, 19) <= 0)
+            out.push_back(
+                {Verdict::Fail,
+                 "task trigger: at " + kind + ", ended at " + ends.substr(0, 19) + ": it starts nothing since",
+                 Recreate(task, kind)});
         else if (ending)
-            out.push_back({Verdict::Warn, "task trigger: at " + kind + ", ends at " + ends.substr(0, 19) + ": nothing starts after it",
+            out.push_back({Verdict::Warn,
+                           "task trigger: at " + kind + ", ends at " + ends.substr(0, 19) + ": nothing starts after it",
                            Recreate(task, kind)});
         else if (Element(x, "ExecutionTimeLimit", &limit, at, end) && limit != "PT0S" && limit != "P0D")
-            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", its own time limit " + limit + " ends the launcher",
+            out.push_back({Verdict::Fail,
+                           "task trigger: at " + kind + ", its own time limit " + limit + " ends the launcher",
                            Recreate(task, kind)});
         else if (!Element(x, "Interval", &interval, at, end))
-            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", not repeated: a launcher that ends stays ended",
+            out.push_back({Verdict::Fail,
+                           "task trigger: at " + kind + ", not repeated: a launcher that ends stays ended",
                            Recreate(task, kind)});
         else if (Element(x, "Duration", &duration, at, end) && !duration.empty())
-            out.push_back({Verdict::Fail, "task trigger: at " + kind + ", repeated every " + interval + " for " + duration + " only",
+            out.push_back({Verdict::Fail,
+                           "task trigger: at " + kind + ", repeated every " + interval + " for " + duration + " only",
                            Recreate(task, kind)});
         else if (Element(x, "StopAtDurationEnd", &stop, at, end) && stop == "true")
             out.push_back({Verdict::Fail, "task trigger: at " + kind + ", stops the launcher at the repetition's end",
                            Recreate(task, kind)});
         else if (interval != "PT1M")
-            out.push_back({Verdict::Warn, "task trigger: at " + kind + ", repeated every " + interval + " for good: a launcher that ends is started again that much later",
+            out.push_back({Verdict::Warn,
+                           "task trigger: at " + kind + ", repeated every " + interval +
+                               " for good: a launcher that ends is started again that much later",
                            Recreate(task, kind)});
         else
             out.push_back({Verdict::Ok, "task trigger: at " + kind + ", repeated every minute for good", ""});
@@ -308,7 +347,8 @@ Findings JudgeTask(const Task &task)
     if (limit != "PT0S" && limit != "P0D")
         Add(&settings, Verdict::Fail, "the Task Scheduler ends the launcher after " + limit, Recreate(task, kind));
     if (multiple != "IgnoreNew")
-        Add(&settings, Verdict::Fail, multiple + " in place of IgnoreNew: each minute's repetition disturbs the running launcher",
+        Add(&settings, Verdict::Fail,
+            multiple + " in place of IgnoreNew: each minute's repetition disturbs the running launcher",
             Recreate(task, kind));
     if (battery != "false" || ElementOr(x, "DisallowStartIfOnBatteries", "true", at) != "false")
         Add(&settings, Verdict::Warn, "stopped or kept from starting on battery", Recreate(task, kind));
@@ -321,10 +361,12 @@ Findings JudgeTask(const Task &task)
     // The one entity a folder's name brings into the definition.
     for (size_t at; (at = arguments.find("&amp;")) != std::string::npos;) arguments.replace(at, 5, "&");
     if (!exec && task.wine)
-        out.push_back({Verdict::Unknown, "task action: Wine keeps no action of a registered task", "check it on the PC itself"});
+        out.push_back(
+            {Verdict::Unknown, "task action: Wine keeps no action of a registered task", "check it on the PC itself"});
     else if (Lower(command + " " + arguments).find(Lower(launcher)) == std::string::npos)
-        out.push_back({Verdict::Fail, "task action: runs " + (exec ? command + " " + arguments : std::string("nothing")) +
-                                          ", not this folder's " + launcher,
+        out.push_back({Verdict::Fail,
+                       "task action: runs " + (exec ? command + " " + arguments : std::string("nothing")) +
+                           ", not this folder's " + launcher,
                        Recreate(task, kind)});
     else
         out.push_back({Verdict::Ok, "task action: runs " + launcher, ""});
@@ -335,9 +377,10 @@ Finding JudgeRunning(const Running &r)
 {
     if (r.programs > 0)
         return {r.launcher ? Verdict::Ok : Verdict::Warn,
-                std::string("running now: ") + (r.launcher ? "the launcher and " : "") + "minute-trigger from " + r.folder +
-                    (r.launcher ? "" : ", with no launcher above it to start it again once it ends"),
-                "schtasks /Run /TN " LAYOUT_TASK_NAME ", once this copy is stopped (" LAYOUT_INSTALL_TXT ", \"Stopping it\")"};
+                std::string("running now: ") + (r.launcher ? "the launcher and " : "") + "minute-trigger from " +
+                    r.folder + (r.launcher ? "" : ", with no launcher above it to start it again once it ends"),
+                "schtasks /Run /TN " LAYOUT_TASK_NAME ", once this copy is stopped (" LAYOUT_INSTALL_TXT
+                ", \"Stopping it\")"};
     if (r.unreadable > 0 && !r.elevated)
         return {Verdict::Unknown, "running now: a minute-trigger runs, from a folder only an administrator may see",
                 "run this check from a Command Prompt opened as administrator"};
@@ -350,11 +393,13 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
     if (wine)
         return {{Verdict::Unknown, "permissions: Wine enforces none of Windows' own: every file is its Unix user's",
                  "check it on the PC itself"}};
-    const char *repair = "repair the package (Programs and Features, minute-trigger, Repair; or, from a Command Prompt opened "
-                         "as administrator, msiexec /fa with the .msi it was installed from, then /qn /norestart)";
+    const char *repair =
+        "repair the package (Programs and Features, minute-trigger, Repair; or, from a Command Prompt opened "
+        "as administrator, msiexec /fa with the .msi it was installed from, then /qn /norestart)";
     std::vector<lock_rule::Descriptor> read(paths.size());
     std::vector<bool> whole(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i) whole[i] = paths[i].read && lock_rule::Parse(paths[i].sddl.c_str(), &read[i]);
+    for (size_t i = 0; i < paths.size(); ++i)
+        whole[i] = paths[i].read && lock_rule::Parse(paths[i].sddl.c_str(), &read[i]);
     // In place of a folder whose permissions could not be read: one that
     // allows nothing, so that what lies in it is judged by its own.
     lock_rule::Descriptor nothing;
@@ -368,13 +413,17 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
             continue;
         }
         if (!whole[i]) {
-            out.push_back({Verdict::Fail, "permissions: " + p.path + ": entries neither this check nor the installer reads: " + p.sddl,
+            out.push_back({Verdict::Fail,
+                           "permissions: " + p.path + ": entries neither this check nor the installer reads: " + p.sddl,
                            "remove the entries with a condition, for an object type, or beyond the " +
-                               std::to_string(lock_rule::kMaxAces) + "th (Properties, Security, Advanced), then " + repair});
+                               std::to_string(lock_rule::kMaxAces) + "th (Properties, Security, Advanced), then " +
+                               repair});
             continue;
         }
         const bool held = p.parent >= 0 && static_cast<size_t>(p.parent) < paths.size();
-        const lock_rule::Descriptor *parent = p.parent < 0 ? nullptr : held && whole[p.parent] ? &read[p.parent] : &nothing;
+        const lock_rule::Descriptor *parent = p.parent < 0              ? nullptr
+                                              : held && whole[p.parent] ? &read[p.parent]
+                                                                        : &nothing;
         const lock_rule::Verdict v = lock_rule::Judge(p.role, read[i], parent);
         if (v.safe) continue;
         // Where the installer would refuse it, what mends it for the
@@ -387,10 +436,11 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
         out.push_back({Verdict::Unknown, "permissions: cannot be read for " + unread,
                        "run this check from a Command Prompt opened as administrator"});
     if (out.empty())
-        out.push_back({Verdict::Ok,
-                       "permissions: from the drive's root down to " + folder +
-                           " and to the waveform file, only Administrators, SYSTEM or TrustedInstaller may change or own them",
-                       ""});
+        out.push_back(
+            {Verdict::Ok,
+             "permissions: from the drive's root down to " + folder +
+                 " and to the waveform file, only Administrators, SYSTEM or TrustedInstaller may change or own them",
+             ""});
     return out;
 }
 
@@ -414,7 +464,8 @@ namespace {
 
 // SERVICE_TRIGGER_TYPE_DOMAIN_JOIN's two events, and the network's first
 // address (SERVICE_TRIGGER_TYPE_IP_ADDRESS_AVAILABILITY).
-const char DomainJoined[] = "1ce20aba-9851-4421-9430-1ddeb766e809", NotDomainJoined[] = "ddaf516e-58c2-4866-9574-c3b615d42ea1";
+const char DomainJoined[] = "1ce20aba-9851-4421-9430-1ddeb766e809",
+           NotDomainJoined[] = "ddaf516e-58c2-4866-9574-c3b615d42ea1";
 
 // A domain trigger's event comes on this PC when it is the PC's own state;
 // the others (the network's) come and go.
@@ -425,7 +476,8 @@ bool Fires(const ServiceTrigger &t, bool domain)
 
 // Started with Windows and whenever the network comes, stopped only when it
 // goes: Microsoft's own method (KB 2385818).
-const char StartWithWindows[] = "sc config w32time start= auto && sc triggerinfo w32time start/networkon stop/networkoff";
+const char StartWithWindows[] =
+    "sc config w32time start= auto && sc triggerinfo w32time start/networkon stop/networkoff";
 const char Peer[] =
     "w32tm /config /manualpeerlist:\"TIMESERVER,0x8\" /syncfromflags:manual /update (TIMESERVER standing for the time "
     "server's name: the lab's own, or time.windows.com)";
@@ -452,14 +504,18 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
         return {{Verdict::Unknown, "Windows Time: its state cannot be read (error " + Number(s.error) + ")",
                  "sc query w32time shows it"}};
     const bool running = s.state == TimeService::Running;
-    const char *how = s.start_type == 2 ? "automatic" : s.start_type == 3 ? "manual" : s.start_type == 4 ? "disabled" : "other";
+    const char *how = s.start_type == 2   ? "automatic"
+                      : s.start_type == 3 ? "manual"
+                      : s.start_type == 4 ? "disabled"
+                                          : "other";
     const std::string state = std::string("Windows Time: ") + (running ? "running" : "stopped") + ", start " + how +
                               (s.triggers.empty() ? "" : " (on a trigger)");
     // The clock adjusted while Windows Time is stopped: another time service
     // keeps it, and Windows Time must stay stopped beside it.
     if (!running && JudgeClock(sync) == ClockState::Synchronised) {
         if (s.start_type == 4) return {{Verdict::Ok, state + ": another time service adjusts the clock", ""}};
-        return {{Verdict::Warn, state + ": another time service adjusts the clock, and Windows Time may start beside it",
+        return {{Verdict::Warn,
+                 state + ": another time service adjusts the clock, and Windows Time may start beside it",
                  "sc config w32time start= disabled"}};
     }
     bool stops = false, starts = s.start_type == 2;
@@ -477,7 +533,8 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
     else if (stops)
         out.push_back({Verdict::Warn, state + stopped_by, StartWithWindows});
     else if (!starts)
-        out.push_back({Verdict::Warn, state + ": it may stop soon after Windows starts and stay stopped", StartWithWindows});
+        out.push_back(
+            {Verdict::Warn, state + ": it may stop soon after Windows starts and stay stopped", StartWithWindows});
     else
         out.push_back({Verdict::Ok, state, ""});
 
@@ -494,11 +551,13 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
                        "Config /v MaxPollInterval /t REG_DWORD /d 6 /f && reg add " + config +
                        "TimeProviders\\NtpClient /v SpecialPollInterval /t REG_DWORD /d 64 /f && w32tm /config /update";
     if (!s.poll_read)
-        out.push_back({Verdict::Unknown, source + "; its poll interval cannot be read", "w32tm /query /configuration shows it"});
+        out.push_back(
+            {Verdict::Unknown, source + "; its poll interval cannot be read", "w32tm /query /configuration shows it"});
     else if (poll == 0)
         out.push_back({Verdict::Fail, source + ": it never polls a time server", peer});
     else if (Lower(s.type) == "nt5ds" && !s.domain)
-        out.push_back({Verdict::Fail, source + ": NT5DS takes the time from a domain, and this PC is in none: it syncs with nothing",
+        out.push_back({Verdict::Fail,
+                       source + ": NT5DS takes the time from a domain, and this PC is in none: it syncs with nothing",
                        peer});
     else if (poll > 1024)
         out.push_back({Verdict::Warn,
@@ -514,15 +573,17 @@ Findings JudgeTimeService(const TimeService &s, const ClockSync &sync)
 Findings JudgeWindowsClock(const ClockSync &sync, const ClockOffset &offset, const TimeService &s)
 {
     const std::string first = StartFirst(s);
-    Finding clock = JudgeClockLine(sync, "", first + "w32tm /resync, then the Windows Time lines' fixes keep it corrected");
+    Finding clock =
+        JudgeClockLine(sync, "", first + "w32tm /resync, then the Windows Time lines' fixes keep it corrected");
     if (clock.verdict == Verdict::Unknown && s.state != TimeService::Missing)
         clock.fix = first + "w32tm /query /status shows the source and the last synchronisation";
     // Another time service keeping the clock is asked, not Windows Time.
     const bool other = s.state == TimeService::Stopped && JudgeClock(sync) == ClockState::Synchronised;
-    const std::string fix = !offset.measured ? "w32tm /stripchart /computer:TIMESERVER /samples:3 measures it (TIMESERVER "
-                                               "standing for the time server's name)"
-                            : other         ? "the time service that keeps the clock: see its own status"
-                                            : first + "w32tm /resync /force, then the Windows Time lines' fixes keep it there";
+    const std::string fix = !offset.measured
+                                ? "w32tm /stripchart /computer:TIMESERVER /samples:3 measures it (TIMESERVER "
+                                  "standing for the time server's name)"
+                            : other ? "the time service that keeps the clock: see its own status"
+                                    : first + "w32tm /resync /force, then the Windows Time lines' fixes keep it there";
     return {clock, JudgeClockOffset(offset, fix)};
 }
 
@@ -534,7 +595,8 @@ Findings JudgePower(const Power &p)
     auto value = [](const PowerValue &v) { return v.policy_set ? v.policy : v.plan; };
     auto minutes = [&](const PowerValue &v) {
         const unsigned long s = value(v);
-        return (s == 0 ? std::string("never") : "after " + Number((s + 59) / 60) + " min") + (v.policy_set ? " (Group Policy)" : "");
+        return (s == 0 ? std::string("never") : "after " + Number((s + 59) / 60) + " min") +
+               (v.policy_set ? " (Group Policy)" : "");
     };
     const std::string policy =
         "change the policy: Computer Configuration > Administrative Templates > System > Power Management > ";
@@ -544,24 +606,29 @@ Findings JudgePower(const Power &p)
         sleep.line += ": the program holds off idle sleep only while it runs";
         // Where a policy sets a value, a powercfg change is overridden.
         if (value(p.sleep) != 0)
-            sleep.fix = p.sleep.policy_set ? policy + "Sleep Settings > Specify the system sleep timeout (plugged in): 0"
-                                           : "powercfg /change standby-timeout-ac 0";
+            sleep.fix = p.sleep.policy_set
+                            ? policy + "Sleep Settings > Specify the system sleep timeout (plugged in): 0"
+                            : "powercfg /change standby-timeout-ac 0";
         if (value(p.hibernate) != 0)
             sleep.fix += (sleep.fix.empty() ? "" : " ; ") +
-                         (p.hibernate.policy_set ? policy + "Sleep Settings > Specify the system hibernate timeout (plugged in): 0"
-                                                 : std::string("powercfg /change hibernate-timeout-ac 0"));
+                         (p.hibernate.policy_set
+                              ? policy + "Sleep Settings > Specify the system hibernate timeout (plugged in): 0"
+                              : std::string("powercfg /change hibernate-timeout-ac 0"));
     }
     out.push_back(sleep);
     const std::string by = p.usb_suspend.policy_set ? " (Group Policy)" : "";
     if (!p.usb_suspend.read && !p.usb_suspend.policy_set)
-        out.push_back({Verdict::Unknown, "USB selective suspend: not in this power plan", "powercfg /query shows the plan's settings"});
+        out.push_back({Verdict::Unknown, "USB selective suspend: not in this power plan",
+                       "powercfg /query shows the plan's settings"});
     else if (value(p.usb_suspend) != 0)
-        out.push_back({Verdict::Warn,
-                       "USB selective suspend: enabled" + by + ": Windows may switch the device off while the program holds it",
-                       p.usb_suspend.policy_set ? "change the Group Policy that sets USB selective suspend (power setting "
-                                                  "48e6b7a6-50f5-4782-a5d4-53bb8f07e226) to disabled, then gpupdate /force"
-                                                : "powercfg /setacvalueindex SCHEME_CURRENT 2a737441-1930-4402-8d77-b2bebba308a3 "
-                                                  "48e6b7a6-50f5-4782-a5d4-53bb8f07e226 0 && powercfg /setactive SCHEME_CURRENT"});
+        out.push_back(
+            {Verdict::Warn,
+             "USB selective suspend: enabled" + by + ": Windows may switch the device off while the program holds it",
+             p.usb_suspend.policy_set
+                 ? "change the Group Policy that sets USB selective suspend (power setting "
+                   "48e6b7a6-50f5-4782-a5d4-53bb8f07e226) to disabled, then gpupdate /force"
+                 : "powercfg /setacvalueindex SCHEME_CURRENT 2a737441-1930-4402-8d77-b2bebba308a3 "
+                   "48e6b7a6-50f5-4782-a5d4-53bb8f07e226 0 && powercfg /setactive SCHEME_CURRENT"});
     else
         out.push_back({Verdict::Ok, "USB selective suspend: disabled" + by, ""});
     return out;
@@ -576,23 +643,27 @@ Findings JudgeEvents(const Events &e)
     else if (e.not_synchronised + e.no_response + e.no_domain == 0)
         out.push_back({Verdict::Ok, "Windows Time's events: none of synchronisation failing in the last 7 days", ""});
     else
-        out.push_back({Verdict::Warn,
-                       "Windows Time's events in the last 7 days: " + std::to_string(e.not_synchronised) +
-                           " of the clock unsynchronised for long (36), " + std::to_string(e.no_response) +
-                           " of a time server not answering (47), " + std::to_string(e.no_domain) + " of the domain's time asked for in no domain (11)",
-                       "the Windows Time source line's fix; then the time server named in these events must answer from "
-                       "this PC: w32tm /stripchart /computer:TIMESERVER /samples:3 (TIMESERVER standing for its name)"});
+        out.push_back(
+            {Verdict::Warn,
+             "Windows Time's events in the last 7 days: " + std::to_string(e.not_synchronised) +
+                 " of the clock unsynchronised for long (36), " + std::to_string(e.no_response) +
+                 " of a time server not answering (47), " + std::to_string(e.no_domain) +
+                 " of the domain's time asked for in no domain (11)",
+             "the Windows Time source line's fix; then the time server named in these events must answer from "
+             "this PC: w32tm /stripchart /computer:TIMESERVER /samples:3 (TIMESERVER standing for its name)"});
     if (e.unexpected < 0 || e.asked < 0) {
-        out.push_back({Verdict::Unknown, "restarts: the System log cannot be read", "Event Viewer > Windows Logs > System shows them"});
+        out.push_back({Verdict::Unknown, "restarts: the System log cannot be read",
+                       "Event Viewer > Windows Logs > System shows them"});
         return out;
     }
-    const std::string counts = std::to_string(e.unexpected) + " unexpected shutdowns (6008) and " + std::to_string(e.asked) +
-                               " restarts or shutdowns asked for (1074) in the last 30 days";
+    const std::string counts = std::to_string(e.unexpected) + " unexpected shutdowns (6008) and " +
+                               std::to_string(e.asked) + " restarts or shutdowns asked for (1074) in the last 30 days";
     // Each one stopped the triggers until Windows and the task came back.
     if (e.unexpected > 0)
-        out.push_back({Verdict::Warn, "restarts: " + counts + ": power cuts or crashes",
-                       "a UPS against power cuts; Event Viewer > Windows Logs > System, before each event 6008, says what "
-                       "came before"});
+        out.push_back(
+            {Verdict::Warn, "restarts: " + counts + ": power cuts or crashes",
+             "a UPS against power cuts; Event Viewer > Windows Logs > System, before each event 6008, says what "
+             "came before"});
     else if (e.asked > 0)
         out.push_back({Verdict::Note, "restarts: " + counts + ": Event Viewer's events 1074 say by whom", ""});
     else
@@ -605,21 +676,30 @@ Finding JudgeFastStartup(const FastStartup &f)
     if (!f.hiberboot || !f.hibernate) return {Verdict::Ok, "Fast Startup: off", ""};
     if (f.task_kind != "boot")
         return {Verdict::Ok, "Fast Startup: on, which the logon task does not mind: logon comes after every start", ""};
-    return {Verdict::Warn, "Fast Startup: on: after a shutdown Windows resumes rather than boots, and the boot task's trigger does not come",
-            "reg add \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power\" /v HiberbootEnabled /t REG_DWORD /d 0 /f"};
+    return {
+        Verdict::Warn,
+        "Fast Startup: on: after a shutdown Windows resumes rather than boots, and the boot task's trigger does not come",
+        "reg add \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power\" /v HiberbootEnabled /t REG_DWORD /d 0 /f"};
 }
 
 Finding JudgeAutoLogon(const AutoLogon &l)
 {
-    if (l.task_kind == "boot") return {Verdict::Ok, "automatic logon: not needed, the boot task starts with Windows", ""};
+    if (l.task_kind == "boot")
+        return {Verdict::Ok, "automatic logon: not needed, the boot task starts with Windows", ""};
     if (!l.readable)
-        return {Verdict::Unknown, "automatic logon: Winlogon's values cannot be read", "run this check from a Command Prompt opened as administrator"};
+        return {Verdict::Unknown, "automatic logon: Winlogon's values cannot be read",
+                "run this check from a Command Prompt opened as administrator"};
     const char *fix = "Sysinternals Autologon, or netplwiz (" LAYOUT_INSTALL_TXT ", \"Left alone for months\")";
     if (l.auto_admin_logon != "1" || l.user.empty())
-        return {Verdict::Warn, "automatic logon: off: after a restart or a power cut nothing triggers until someone logs on", fix};
+        return {Verdict::Warn,
+                "automatic logon: off: after a restart or a power cut nothing triggers until someone logs on", fix};
     if (l.count_set)
-        return {Verdict::Warn, "automatic logon: as " + l.user + ", but only " + Number(l.count) + " more times (AutoLogonCount)",
-                std::string("reg delete \"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\" /v AutoLogonCount /f, then ") + fix};
+        return {
+            Verdict::Warn,
+            "automatic logon: as " + l.user + ", but only " + Number(l.count) + " more times (AutoLogonCount)",
+            std::string(
+                "reg delete \"HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\" /v AutoLogonCount /f, then ") +
+                fix};
     // An expired password stops automatic logon (local accounts: after 42
     // days by default), with nobody there to set a new one.
     if (l.password_read && l.password_lasts != 0) {
@@ -628,8 +708,8 @@ Finding JudgeAutoLogon(const AutoLogon &l)
             return {Verdict::Fail, "automatic logon: as " + l.user + ", whose password has expired: the logon fails",
                     "set a new password for " + l.user + ", then " + forever + ", then " + fix};
         return {Verdict::Warn,
-                "automatic logon: as " + l.user + ", whose password expires in " + Number(l.password_lasts - l.password_age) +
-                    " days: then the logon fails",
+                "automatic logon: as " + l.user + ", whose password expires in " +
+                    Number(l.password_lasts - l.password_age) + " days: then the logon fails",
                 forever};
     }
     return {Verdict::Ok, "automatic logon: as " + l.user, ""};
@@ -645,9 +725,10 @@ Findings JudgeUpdatePolicy(const UpdatePolicy &p)
         if (p.search_order_set && p.search_order == 0)
             out.push_back({Verdict::Ok, "Windows Update: never looks for drivers (SearchOrderConfig 0)", ""});
         else
-            out.push_back({Verdict::Warn, "Windows Update: looks for drivers: it may replace the device's USB driver",
-                           "reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching /v SearchOrderConfig "
-                           "/t REG_DWORD /d 0 /f"});
+            out.push_back(
+                {Verdict::Warn, "Windows Update: looks for drivers: it may replace the device's USB driver",
+                 "reg add HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching /v SearchOrderConfig "
+                 "/t REG_DWORD /d 0 /f"});
     } else if (p.drivers_set && p.exclude_drivers == 1) {
         out.push_back({Verdict::Ok, "Windows Update: drivers excluded", ""});
     } else {
@@ -657,10 +738,11 @@ Findings JudgeUpdatePolicy(const UpdatePolicy &p)
     if (p.reboot_set && p.no_reboot == 1 && p.options_set && p.au_options == 4)
         out.push_back({Verdict::Ok, "Windows Update: no automatic restart while someone is logged on", ""});
     else
-        out.push_back({Verdict::Warn,
-                       std::string("Windows Update: may restart the PC on its own") +
-                           (p.reboot_set && p.no_reboot == 1 ? " (NoAutoRebootWithLoggedOnUsers needs AUOptions 4)" : ""),
-                       "reg add " + key + "\\AU /v NoAutoRebootWithLoggedOnUsers /t REG_DWORD /d 1 /f && reg add " + key +
-                           "\\AU /v AUOptions /t REG_DWORD /d 4 /f"});
+        out.push_back(
+            {Verdict::Warn,
+             std::string("Windows Update: may restart the PC on its own") +
+                 (p.reboot_set && p.no_reboot == 1 ? " (NoAutoRebootWithLoggedOnUsers needs AUOptions 4)" : ""),
+             "reg add " + key + "\\AU /v NoAutoRebootWithLoggedOnUsers /t REG_DWORD /d 1 /f && reg add " + key +
+                 "\\AU /v AUOptions /t REG_DWORD /d 4 /f"});
     return out;
 }

@@ -36,7 +36,10 @@ std::string Quoted(const std::string &text)
     for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
 }
-std::string FirstLine(const std::string &text) { return text.substr(0, text.find('\n')); }
+std::string FirstLine(const std::string &text)
+{
+    return text.substr(0, text.find('\n'));
+}
 bool Exists(const std::string &path)
 {
     struct stat st;
@@ -73,8 +76,8 @@ LinuxLibrary ReadLibrary(bool systemd)
     if (!l.program_found) return l;
     const std::string path = systemd ? UnitLibraryPath() : "";
     std::string out;
-    Run("env -u LD_LIBRARY_PATH -u LD_PRELOAD " + (path.empty() ? "" : "LD_LIBRARY_PATH=" + Quoted(path) + " ") + "ldd " +
-            Quoted(l.program),
+    Run("env -u LD_LIBRARY_PATH -u LD_PRELOAD " + (path.empty() ? "" : "LD_LIBRARY_PATH=" + Quoted(path) + " ") +
+            "ldd " + Quoted(l.program),
         &out);
     std::istringstream lines(out);
     for (std::string line; std::getline(lines, line);) {
@@ -195,7 +198,8 @@ Findings CheckThisMachine()
         unit.enabled = FirstLine(word);
         Run("systemctl is-active minute-trigger.service", &word);
         unit.active = FirstLine(word);
-        if (unit.enabled.find("No such file") != std::string::npos || unit.enabled.find("not-found") != std::string::npos)
+        if (unit.enabled.find("No such file") != std::string::npos ||
+            unit.enabled.find("not-found") != std::string::npos)
             unit.enabled = "not-found";
         last = ReadJournal();
     }
@@ -212,8 +216,10 @@ Findings CheckThisMachine()
     time.daemons = ReadDaemons();
     time.offset = ReadOffset(time.daemons.empty() ? "" : time.daemons.front());
     time.systemd = systemd;
-    if (Exists("/usr/bin/apt-get")) time.installer = "apt";
-    else if (Exists("/usr/bin/dnf")) time.installer = "dnf";
+    if (Exists("/usr/bin/apt-get"))
+        time.installer = "apt";
+    else if (Exists("/usr/bin/dnf"))
+        time.installer = "dnf";
     for (const Finding &f : JudgeLinuxTime(sync, time)) out.push_back(f);
     return out;
 }

@@ -39,7 +39,10 @@ std::string Narrow(const wchar_t *text, int size = -1)
     if (size < 0 && !out.empty()) out.pop_back();  // the terminating NUL
     return out;
 }
-std::wstring Wide(const char *ascii) { return std::wstring(ascii, ascii + strlen(ascii)); }
+std::wstring Wide(const char *ascii)
+{
+    return std::wstring(ascii, ascii + strlen(ascii));
+}
 std::wstring Lower(std::wstring text)
 {
     for (wchar_t &c : text) c = towlower(c);
@@ -103,7 +106,8 @@ bool UnderWine()
 // this check's own folder first, the folder whose permissions it reports,
 // and administrators run it elevated. (Windows 7 has the flag from update
 // KB2533623 on; without it the load fails, and the line goes unread.)
-template <typename F> F Find(const wchar_t *module, const char *name)
+template <typename F>
+F Find(const wchar_t *module, const char *name)
 {
     HMODULE m = GetModuleHandleW(module);
     if (m == nullptr) m = LoadLibraryExW(module, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -150,7 +154,8 @@ DeviceDll ReadDll(const std::wstring &folder)
     GetFileSizeEx(file, &size);
     d.bytes.resize(static_cast<size_t>(std::min<LONGLONG>(size.QuadPart, 64 << 20)));
     DWORD read = 0;
-    if (!d.bytes.empty() && ReadFile(file, d.bytes.data(), static_cast<DWORD>(d.bytes.size()), &read, nullptr)) d.bytes.resize(read);
+    if (!d.bytes.empty() && ReadFile(file, d.bytes.data(), static_cast<DWORD>(d.bytes.size()), &read, nullptr))
+        d.bytes.resize(read);
     CloseHandle(file);
     // Where Windows looks for its imports, besides the program's folder: the
     // system folder of the program's width (SysWOW64 for a 32-bit one on
@@ -187,8 +192,8 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
     SYSTEMTIME local;
     GetLocalTime(&local);
     char now[24];
-    snprintf(now, sizeof now, "%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute,
-             local.wSecond);
+    snprintf(now, sizeof now, "%04u-%02u-%02uT%02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+             local.wMinute, local.wSecond);
     t.now = now;
     t.elevated = elevated, t.wine = wine;
     ITaskService *service = nullptr;
@@ -212,9 +217,12 @@ Task ReadTask(const std::wstring &folder, bool elevated, bool wine)
         t.xml = Narrow(xml);
         SysFreeString(xml);
     }
-    if (SUCCEEDED(hr)) t.state = Task::Registered;
-    else if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND)) t.state = Task::NotFound;
-    else if (hr == E_ACCESSDENIED) t.state = Task::Denied;
+    if (SUCCEEDED(hr))
+        t.state = Task::Registered;
+    else if (hr == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || hr == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND))
+        t.state = Task::NotFound;
+    else if (hr == E_ACCESSDENIED)
+        t.state = Task::Denied;
     t.error = hr;
     SysFreeString(name);
     SysFreeString(task_name);
@@ -278,12 +286,13 @@ std::vector<std::wstring> LogPlaces(const std::wstring &folder)
     HKEY k;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_READ | KEY_WOW64_64KEY, &k) != ERROR_SUCCESS) return places;
     wchar_t sid[256];
-    for (DWORD i = 0, size = 256; RegEnumKeyExW(k, i, sid, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i, size = 256) {
+    for (DWORD i = 0, size = 256; RegEnumKeyExW(k, i, sid, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, size = 256) {
         // ProfileImagePath is REG_EXPAND_SZ: %SystemDrive%\Users\lab.
         wchar_t image[MAX_PATH], path[MAX_PATH];
         DWORD bytes = sizeof image - sizeof(wchar_t);
-        if (RegGetValueW(k, sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, image, &bytes) !=
-            ERROR_SUCCESS)
+        if (RegGetValueW(k, sid, L"ProfileImagePath", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                         image, &bytes) != ERROR_SUCCESS)
             continue;
         const DWORD n = ExpandEnvironmentStringsW(image, path, MAX_PATH);
         if (n == 0 || n > MAX_PATH) continue;
@@ -301,7 +310,8 @@ LastTrigger ReadLog(const std::wstring &folder, bool elevated)
     LastTrigger last;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    last.now = static_cast<int64_t>((ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart / 10000000) - 11644473600LL);
+    last.now = static_cast<int64_t>((ULARGE_INTEGER{{now.dwLowDateTime, now.dwHighDateTime}}.QuadPart / 10000000) -
+                                    11644473600LL);
     // The newest is the one in use.
     const std::vector<std::wstring> places = LogPlaces(folder);
     std::wstring log;
@@ -314,21 +324,25 @@ LastTrigger ReadLog(const std::wstring &folder, bool elevated)
             continue;
         }
         ++found;
-        const ULONGLONG written = ULARGE_INTEGER{{a.ftLastWriteTime.dwLowDateTime, a.ftLastWriteTime.dwHighDateTime}}.QuadPart;
+        const ULONGLONG written =
+            ULARGE_INTEGER{{a.ftLastWriteTime.dwLowDateTime, a.ftLastWriteTime.dwHighDateTime}}.QuadPart;
         if (log.empty() || written > newest) log = candidate, newest = written;
     }
-    const std::string unseen = denied > 0 && !elevated ? ", other users' profiles unseen: run this check as administrator" : "";
+    const std::string unseen =
+        denied > 0 && !elevated ? ", other users' profiles unseen: run this check as administrator" : "";
     if (log.empty()) {
         last.readable = false;
         last.where = "the launcher's log";
         const size_t profiles = places.size() - 1;
-        last.why = "none beside the launcher, nor in " + (profiles == 1 ? std::string("the one profile") : std::to_string(profiles) + " profiles") +
+        last.why = "none beside the launcher, nor in " +
+                   (profiles == 1 ? std::string("the one profile") : std::to_string(profiles) + " profiles") +
                    " looked in" + unseen;
         last.how = denied > 0 && !elevated ? "run this check from a Command Prompt opened as administrator"
                                            : "the launcher writes it once started: schtasks /Run /TN " LAYOUT_TASK_NAME;
         return last;
     }
-    last.where = Narrow(log.c_str()) + (found > 1 ? " (the newest of " + std::to_string(found) + " logs)" : "") + unseen;
+    last.where =
+        Narrow(log.c_str()) + (found > 1 ? " (the newest of " + std::to_string(found) + " logs)" : "") + unseen;
     const HANDLE file = CreateFileW(log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -358,7 +372,8 @@ PathSecurity ReadSecurity(const std::wstring &path, lock_rule::Role role)
     p.role = role;
     const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     PSECURITY_DESCRIPTOR sd = nullptr;
-    const DWORD got = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd);
+    const DWORD got =
+        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd);
     wchar_t *text = nullptr;
     if (got != ERROR_SUCCESS) {
         p.error = got;
@@ -406,7 +421,8 @@ std::vector<PathSecurity> ReadPermissions(const std::wstring &folder)
     AddChain(Wide(WaveformPath), lock_rule::Role::Waveform, &objects);
     std::vector<Object> present;
     for (const Object &o : objects)
-        if (GetFileAttributesW(o.path.c_str()) != INVALID_FILE_ATTRIBUTES) present.push_back(o);  // nothing there to change
+        if (GetFileAttributesW(o.path.c_str()) != INVALID_FILE_ATTRIBUTES)
+            present.push_back(o);  // nothing there to change
     std::vector<PathSecurity> out;
     for (const Object &o : present) {
         out.push_back(ReadSecurity(o.path, o.role));
@@ -424,7 +440,8 @@ TimeService ReadTimeService(unsigned build)
     TimeService s;
     s.build = build;
     const SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    const SC_HANDLE service = manager == nullptr ? nullptr : OpenServiceW(manager, L"W32Time", SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
+    const SC_HANDLE service =
+        manager == nullptr ? nullptr : OpenServiceW(manager, L"W32Time", SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG);
     SERVICE_STATUS status;
     if (service != nullptr && QueryServiceStatus(service, &status)) {
         s.state = status.dwCurrentState == SERVICE_RUNNING ? TimeService::Running : TimeService::Stopped;
@@ -455,9 +472,9 @@ TimeService ReadTimeService(unsigned build)
                 t.type = info->triggers[i].type;
                 if (const GUID *g = info->triggers[i].subtype) {
                     char text[40];
-                    snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", static_cast<unsigned long>(g->Data1),
-                             g->Data2, g->Data3, g->Data4[0], g->Data4[1], g->Data4[2], g->Data4[3], g->Data4[4], g->Data4[5],
-                             g->Data4[6], g->Data4[7]);
+                    snprintf(text, sizeof text, "%08lx-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                             static_cast<unsigned long>(g->Data1), g->Data2, g->Data3, g->Data4[0], g->Data4[1],
+                             g->Data4[2], g->Data4[3], g->Data4[4], g->Data4[5], g->Data4[6], g->Data4[7]);
                     t.subtype = text;
                 }
                 s.triggers.push_back(t);
@@ -471,7 +488,8 @@ TimeService ReadTimeService(unsigned build)
     if (manager != nullptr) CloseServiceHandle(manager);
     // Each value the service's own, unless Group Policy sets it, which then
     // wins over it and over any change made there.
-    const std::wstring own = L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\", policy = L"SOFTWARE\\Policies\\Microsoft\\W32Time\\";
+    const std::wstring own = L"SYSTEM\\CurrentControlSet\\Services\\W32Time\\",
+                       policy = L"SOFTWARE\\Policies\\Microsoft\\W32Time\\";
     auto text = [&](const wchar_t *key, const wchar_t *name, std::string *out) {
         const bool set = RegString((policy + key).c_str(), name, out);
         s.policy = s.policy || set;
@@ -540,9 +558,12 @@ Power ReadPower()
     // Group Policy writes its own values under Policies, which win over
     // the plan's.
     const std::wstring policies = L"SOFTWARE\\Policies\\Microsoft\\Power\\PowerSettings\\";
-    p.sleep.policy_set = RegDword((policies + L"29F6C1DB-86DA-48C5-9FDB-F2B67B1F44DA").c_str(), L"ACSettingIndex", &p.sleep.policy);
-    p.hibernate.policy_set = RegDword((policies + L"9D7815A6-7EE4-497E-8888-515A05F02364").c_str(), L"ACSettingIndex", &p.hibernate.policy);
-    p.usb_suspend.policy_set = RegDword((policies + L"48E6B7A6-50F5-4782-A5D4-53BB8F07E226").c_str(), L"ACSettingIndex", &p.usb_suspend.policy);
+    p.sleep.policy_set =
+        RegDword((policies + L"29F6C1DB-86DA-48C5-9FDB-F2B67B1F44DA").c_str(), L"ACSettingIndex", &p.sleep.policy);
+    p.hibernate.policy_set =
+        RegDword((policies + L"9D7815A6-7EE4-497E-8888-515A05F02364").c_str(), L"ACSettingIndex", &p.hibernate.policy);
+    p.usb_suspend.policy_set = RegDword((policies + L"48E6B7A6-50F5-4782-A5D4-53BB8F07E226").c_str(), L"ACSettingIndex",
+                                        &p.usb_suspend.policy);
     return p;
 }
 
@@ -586,7 +607,8 @@ UpdatePolicy ReadUpdatePolicy(unsigned build)
 {
     UpdatePolicy u;
     u.build = build;
-    u.search_order_set = RegDword(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching", L"SearchOrderConfig", &u.search_order);
+    u.search_order_set = RegDword(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\DriverSearching",
+                                  L"SearchOrderConfig", &u.search_order);
     const wchar_t *update = L"SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate";
     const wchar_t *au = L"SOFTWARE\\Policies\\Microsoft\\Windows\\WindowsUpdate\\AU";
     u.drivers_set = RegDword(update, L"ExcludeWUDriversInQualityUpdate", &u.exclude_drivers);
@@ -648,7 +670,8 @@ Findings CheckThisMachine()
     const WindowsVersion windows = ReadWindows();
     out.push_back(JudgeWindows(windows, today.wYear * 10000 + today.wMonth * 100 + today.wDay));
     const std::wstring program = folder + WIDE(LAYOUT_PROGRAM);
-    out.push_back(JudgeProgramBeside(Narrow(program.c_str()), GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES));
+    out.push_back(
+        JudgeProgramBeside(Narrow(program.c_str()), GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES));
     out.push_back(JudgeDeviceDll(ReadDll(folder)));
     out.push_back(JudgeWaveform(ReadWaveform()));
 
@@ -657,10 +680,13 @@ Findings CheckThisMachine()
     CoUninitialize();
     for (const Finding &f : JudgeTask(task)) out.push_back(f);
     out.push_back(JudgeRunning(ReadRunning(folder, elevated)));
-    out.push_back(JudgeLastTrigger(ReadLog(folder, elevated), "schtasks /Run /TN " LAYOUT_TASK_NAME "; the lines before it in the log say why none came",
-                                   "end the program, from a Command Prompt opened as administrator: taskkill /F /IM " LAYOUT_PROGRAM "; "
-                                   "the launcher starts it again 10 s later, which opens the device anew; refused again: "
-                                   "the device's USB cable and power"));
+    out.push_back(JudgeLastTrigger(
+        ReadLog(folder, elevated),
+        "schtasks /Run /TN " LAYOUT_TASK_NAME "; the lines before it in the log say why none came",
+        "end the program, from a Command Prompt opened as administrator: taskkill /F /IM " LAYOUT_PROGRAM
+        "; "
+        "the launcher starts it again 10 s later, which opens the device anew; refused again: "
+        "the device's USB cable and power"));
 
     std::wstring bare = folder;
     bare.pop_back();
@@ -673,18 +699,24 @@ Findings CheckThisMachine()
     // The first time server Windows Time is set to, flags and all after it.
     const std::string server = time_service.ntp_server.substr(0, time_service.ntp_server.find_first_of(", "));
     ClockOffset offset;
-    if (server.empty()) offset.why = "no time server set for Windows Time";
-    else offset = QuerySntp(server);
+    if (server.empty())
+        offset.why = "no time server set for Windows Time";
+    else
+        offset = QuerySntp(server);
     for (const Finding &f : JudgeWindowsClock(sync, offset, time_service)) out.push_back(f);
     for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
     FastStartup fast;
     fast.task_kind = TaskKind(task);
     unsigned long value = 0;
-    fast.hiberboot = RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) && value == 1;
+    fast.hiberboot =
+        RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) &&
+        value == 1;
     value = 0;
     // HibernateEnabled once set, else the default Windows chose.
     const wchar_t *power = L"SYSTEM\\CurrentControlSet\\Control\\Power";
-    fast.hibernate = (RegDword(power, L"HibernateEnabled", &value) || RegDword(power, L"HibernateEnabledDefault", &value)) && value == 1;
+    fast.hibernate =
+        (RegDword(power, L"HibernateEnabled", &value) || RegDword(power, L"HibernateEnabledDefault", &value)) &&
+        value == 1;
     out.push_back(JudgeFastStartup(fast));
     out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
     for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);

@@ -62,9 +62,12 @@ ClockOffset QuerySntp(const std::string &server)
             uint8_t reply[68];
             const int got = asked ? static_cast<int>(recv(s, reinterpret_cast<char *>(reply), sizeof reply, 0)) : -1;
             const double received = Now();
-            if (got <= 0) o.why = server + " did not answer within 2 s";
-            else if (!SntpOffset(reply, static_cast<size_t>(got), sent, received, &o.seconds)) o.why = server + " gave no usable time";
-            else o.measured = true;
+            if (got <= 0)
+                o.why = server + " did not answer within 2 s";
+            else if (!SntpOffset(reply, static_cast<size_t>(got), sent, received, &o.seconds))
+                o.why = server + " gave no usable time";
+            else
+                o.measured = true;
             closesocket(s);
         }
         freeaddrinfo(found);

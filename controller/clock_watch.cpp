@@ -20,9 +20,12 @@ const char WindowsAdvice[] = "; see \"Keeping the clock on UTC\" in " LAYOUT_INS
 // A bound, rounded up, in the unit that keeps it short.
 void FormatBound(char *out, size_t size, long us)
 {
-    if (us < 1000) snprintf(out, size, "%ld us", us);
-    else if (us < 10000000) snprintf(out, size, "%ld ms", (us + 999) / 1000);
-    else snprintf(out, size, "%ld s", (us + 999999) / 1000000);
+    if (us < 1000)
+        snprintf(out, size, "%ld us", us);
+    else if (us < 10000000)
+        snprintf(out, size, "%ld ms", (us + 999) / 1000);
+    else
+        snprintf(out, size, "%ld s", (us + 999999) / 1000000);
 }
 
 // What was read, in words: the kernel's figure, or what Windows said.
@@ -31,19 +34,22 @@ void FormatDetail(char *out, size_t size, const ClockSync &sync, ClockState stat
     char bound[32];
     if (sync.keeper == ClockSync::Kernel) {
         FormatBound(bound, sizeof bound, sync.maxerror_us);
-        if (state == ClockState::Unknown) snprintf(out, size, "ntp_adjtime: %s", strerror(sync.error));
-        else if (state == ClockState::Synchronised) snprintf(out, size, "reported maximum error %s", bound);
-        else snprintf(out, size, "kernel: maximum error %s", bound);
+        if (state == ClockState::Unknown)
+            snprintf(out, size, "ntp_adjtime: %s", strerror(sync.error));
+        else if (state == ClockState::Synchronised)
+            snprintf(out, size, "reported maximum error %s", bound);
+        else
+            snprintf(out, size, "kernel: maximum error %s", bound);
         return;
     }
     char service[64] = "";
     switch (sync.service) {
-    case ClockSync::Running: snprintf(service, sizeof service, "Windows Time running"); break;
-    case ClockSync::NotRunning: snprintf(service, sizeof service, "Windows Time not running"); break;
-    case ClockSync::Missing: snprintf(service, sizeof service, "no Windows Time service"); break;
-    case ClockSync::ServiceUnreadable:
-        snprintf(service, sizeof service, "Windows Time unreadable, error %d", sync.error);
-        break;
+        case ClockSync::Running: snprintf(service, sizeof service, "Windows Time running"); break;
+        case ClockSync::NotRunning: snprintf(service, sizeof service, "Windows Time not running"); break;
+        case ClockSync::Missing: snprintf(service, sizeof service, "no Windows Time service"); break;
+        case ClockSync::ServiceUnreadable:
+            snprintf(service, sizeof service, "Windows Time unreadable, error %d", sync.error);
+            break;
     }
     const char *adjusting = sync.adjusting == ClockSync::Adjusted      ? "clock being adjusted"
                             : sync.adjusting == ClockSync::NotAdjusted ? "clock not being adjusted"
@@ -60,20 +66,20 @@ const char *Describe(ClockWatch *watch, const ClockSync &sync, ClockState state,
     FormatDetail(detail, sizeof detail, sync, state);
     const char *advice = sync.keeper == ClockSync::Windows ? WindowsAdvice : "";
     switch (state) {
-    case ClockState::Synchronised:
-        snprintf(watch->line, sizeof watch->line, "%s: synchronised%s (%s)\n", when,
-                 was != nullptr && *was == ClockState::NotSynchronised ? " again" : "", detail);
-        break;
-    case ClockState::NotSynchronised:
-        snprintf(watch->line, sizeof watch->line,
-                 "%s: not synchronised (%s); triggers follow this PC's clock, which may be off UTC by seconds%s\n",
-                 when, detail, advice);
-        break;
-    case ClockState::Unknown:
-        snprintf(watch->line, sizeof watch->line,
-                 "%s: synchronisation unknown (%s); triggers follow this PC's clock, unchecked against UTC%s\n",
-                 when, detail, advice);
-        break;
+        case ClockState::Synchronised:
+            snprintf(watch->line, sizeof watch->line, "%s: synchronised%s (%s)\n", when,
+                     was != nullptr && *was == ClockState::NotSynchronised ? " again" : "", detail);
+            break;
+        case ClockState::NotSynchronised:
+            snprintf(watch->line, sizeof watch->line,
+                     "%s: not synchronised (%s); triggers follow this PC's clock, which may be off UTC by seconds%s\n",
+                     when, detail, advice);
+            break;
+        case ClockState::Unknown:
+            snprintf(watch->line, sizeof watch->line,
+                     "%s: synchronisation unknown (%s); triggers follow this PC's clock, unchecked against UTC%s\n",
+                     when, detail, advice);
+            break;
     }
     return watch->line;
 }

@@ -73,8 +73,7 @@ int main()
 
         // Milliseconds are truncated away, never rounded up: 12:34:59.999 is
         // still second 59, so the trigger never comes early.
-        const double SecondsOfDay =
-            utc.tm_hour * 3600.0 + utc.tm_min * 60.0 + utc.tm_sec + tb.millitm / 1000.0;
+        const double SecondsOfDay = utc.tm_hour * 3600.0 + utc.tm_min * 60.0 + utc.tm_sec + tb.millitm / 1000.0;
         const int32_t Whole = static_cast<int32_t>(SecondsOfDay);
         const int32_t Hour = Whole / 3600;
         const int32_t Minute = Whole % 3600 / 60;

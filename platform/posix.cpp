@@ -19,8 +19,8 @@ static void OpenClosedStandardDescriptors(int, char **, char **)
         if (fcntl(fd, F_GETFD) < 0) open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     }
 }
-__attribute__((section(".preinit_array"), used)) static void (*const OpenDescriptorsFirst)(int, char **, char **) =
-    OpenClosedStandardDescriptors;
+__attribute__((section(".preinit_array"),
+               used)) static void (*const OpenDescriptorsFirst)(int, char **, char **) = OpenClosedStandardDescriptors;
 
 void PrepareConsole()
 {

@@ -74,8 +74,8 @@ void OptOutOfPowerThrottling()
     using Setter = decltype(&SetProcessInformation);
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     if (kernel32 == nullptr) return;
-    const Setter set = reinterpret_cast<Setter>(
-        reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetProcessInformation")));
+    const Setter set =
+        reinterpret_cast<Setter>(reinterpret_cast<void (*)()>(GetProcAddress(kernel32, "SetProcessInformation")));
     if (set == nullptr) return;
     const ULONG rules[] = {PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION, PROCESS_POWER_THROTTLING_EXECUTION_SPEED};
     for (const ULONG rule : rules) {

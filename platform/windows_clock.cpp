@@ -27,8 +27,8 @@ PreciseReader LookUpPrecise()
 {
     const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
     return kernel32 == nullptr ? nullptr
-                               : reinterpret_cast<PreciseReader>(reinterpret_cast<void (*)()>(
-                                     GetProcAddress(kernel32, PRECISE_CLOCK_ENTRY)));
+                               : reinterpret_cast<PreciseReader>(
+                                     reinterpret_cast<void (*)()>(GetProcAddress(kernel32, PRECISE_CLOCK_ENTRY)));
 }
 const PreciseReader Precise = LookUpPrecise();
 

@@ -20,8 +20,9 @@ ClockSync::Adjusting ReadAdjusting()
     using Precise = BOOL(WINAPI *)(DWORD64 *, DWORD64 *, BOOL *);
     static const Precise precise = [] {
         const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-        return kernel32 == nullptr ? nullptr : reinterpret_cast<Precise>(reinterpret_cast<void (*)()>(
-                                                   GetProcAddress(kernel32, "GetSystemTimeAdjustmentPrecise")));
+        return kernel32 == nullptr ? nullptr
+                                   : reinterpret_cast<Precise>(reinterpret_cast<void (*)()>(
+                                         GetProcAddress(kernel32, "GetSystemTimeAdjustmentPrecise")));
     }();
     BOOL disabled = TRUE;
     BOOL read;

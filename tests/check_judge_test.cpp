@@ -13,7 +13,10 @@
 namespace {
 
 using V = Verdict;
-bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+bool Has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
 std::string File(const char *path)
 {
     std::ifstream in(std::string(SOURCE_DIR "/") + path);
@@ -46,13 +49,17 @@ TEST(CheckReport, LinesFixesSummaryAndStatus)
     char *text = nullptr;
     size_t size = 0;
     FILE *out = open_memstream(&text, &size);
-    EXPECT_EQ(2, Report({{V::Ok, "a", "never shown"}, {V::Warn, "b", "do b"}, {V::Fail, "c", "do c"}, {V::Unknown, "d", "ask"},
+    EXPECT_EQ(2, Report({{V::Ok, "a", "never shown"},
+                         {V::Warn, "b", "do b"},
+                         {V::Fail, "c", "do c"},
+                         {V::Unknown, "d", "ask"},
                          {V::Note, "e", ""}},
                         out));
     fclose(out);
-    EXPECT_EQ("[ok] a\n[warn] b\n    fix: do b\n[FAIL] c\n    fix: do c\n[unknown] d\n    fix: ask\n[note] e\n"
-              "minute-trigger-check: 1 ok, 1 warn, 1 FAIL, 1 unknown, 1 noted\n",
-              std::string(text));
+    EXPECT_EQ(
+        "[ok] a\n[warn] b\n    fix: do b\n[FAIL] c\n    fix: do c\n[unknown] d\n    fix: ask\n[note] e\n"
+        "minute-trigger-check: 1 ok, 1 warn, 1 FAIL, 1 unknown, 1 noted\n",
+        std::string(text));
     free(text);
     const struct {
         std::vector<V> verdicts;
@@ -95,7 +102,8 @@ TEST(CheckJudge, LastTriggerByItsAgeAndTheDevicesAnswer)
         {ok + last, 59, V::Ok, "", "14:25:00 in the log, 59 s ago"},
         {ok + last, 600, V::Fail, "restart", "10 min ago: none since"},
         {"", 0, V::Fail, "restart", "none in the log"},
-        {ok + last + refused + "Clock: synchronised\r\n", 30, V::Fail, "reopen", "refused by the device; the device refused 1 of the last 2"},
+        {ok + last + refused + "Clock: synchronised\r\n", 30, V::Fail, "reopen",
+         "refused by the device; the device refused 1 of the last 2"},
         {hour + last + refused, 30, V::Fail, "reopen", "refused 60 of the last 60"},
         {ok + refused + last, 30, V::Warn, "the device's USB cable", "refused 1 of the last 2"},
         // An error line before any trigger is a failed start, no trigger's.
@@ -125,13 +133,29 @@ TEST(CheckJudge, ClockByTheProgramsRule)
         std::vector<V> verdicts;
         const char *part, *fix;
     } rows[] = {
-        {kept, {{"chronyd"}, true, "apt", {}}, {V::Ok, V::Unknown}, "clock: synchronised (reported maximum error 12 ms), kept by chronyd", ""},
-        {loose, {{}, true, "apt", {}}, {V::Fail, V::Unknown}, "not synchronised", "timedatectl set-ntp true (where it says NTP is not supported: apt install chrony)"},
+        {kept,
+         {{"chronyd"}, true, "apt", {}},
+         {V::Ok, V::Unknown},
+         "clock: synchronised (reported maximum error 12 ms), kept by chronyd",
+         ""},
+        {loose,
+         {{}, true, "apt", {}},
+         {V::Fail, V::Unknown},
+         "not synchronised",
+         "timedatectl set-ntp true (where it says NTP is not supported: apt install chrony)"},
         {loose, {{}, false, "dnf", {}}, {V::Fail, V::Unknown}, "not synchronised", "dnf install chrony"},
         {loose, {{"chronyd"}, true, "apt", {}}, {V::Fail, V::Unknown}, "kept by chronyd", "chronyc sources"},
         {kept, {{"ptp4l", "phc2sys"}, true, "", {}}, {V::Ok, V::Unknown}, "kept by PTP", ""},
-        {kept, {{"chronyd", "systemd-timesyncd"}, true, "", {}}, {V::Ok, V::Unknown, V::Warn}, "", "disable --now the unit of systemd-timesyncd"},
-        {{ClockSync::Kernel, 1, 0, {}, {}}, {{}, true, "", {}}, {V::Unknown, V::Unknown}, "synchronisation unknown", "timedatectl"},
+        {kept,
+         {{"chronyd", "systemd-timesyncd"}, true, "", {}},
+         {V::Ok, V::Unknown, V::Warn},
+         "",
+         "disable --now the unit of systemd-timesyncd"},
+        {{ClockSync::Kernel, 1, 0, {}, {}},
+         {{}, true, "", {}},
+         {V::Unknown, V::Unknown},
+         "synchronisation unknown",
+         "timedatectl"},
     };
     for (const auto &row : rows) {
         const Findings found = JudgeLinuxTime(row.sync, row.time);
@@ -144,7 +168,8 @@ TEST(CheckJudge, ClockByTheProgramsRule)
     // Measured, the offset's fix steps the clock through the daemon.
     LinuxTime chrony{{"chronyd"}, true, "apt", {true, -2, "chronyc tracking", ""}};
     EXPECT_TRUE(Has(JudgeLinuxTime(kept, chrony)[1].fix, "chronyc makestep"));
-    EXPECT_EQ(V::Unknown, JudgeClockLine({ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Missing}, "", "").verdict);
+    EXPECT_EQ(V::Unknown,
+              JudgeClockLine({ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Missing}, "", "").verdict);
 }
 
 // Rows: what a daemon or one SNTP exchange says; the offset read and its
@@ -208,8 +233,14 @@ TEST(CheckJudge, LinuxServiceOneCauseOneLine)
         {{true, "enabled", "active"}, {true, false}, {V::Ok, V::Ok, V::Fail}, "systemctl restart"},
         {{true, "enabled", "inactive"}, {true, false}, {V::Fail}, "systemctl start minute-trigger"},
         {{true, "disabled", "active"}, {true, true}, {V::Fail}, "systemctl enable --now minute-trigger"},
-        {{true, "masked", "inactive"}, {true, false}, {V::Fail}, "systemctl unmask minute-trigger && systemctl enable --now"},
-        {{true, "Failed to connect to bus: No such file or directory", ""}, {false, false}, {V::Unknown}, "systemctl status"},
+        {{true, "masked", "inactive"},
+         {true, false},
+         {V::Fail},
+         "systemctl unmask minute-trigger && systemctl enable --now"},
+        {{true, "Failed to connect to bus: No such file or directory", ""},
+         {false, false},
+         {V::Unknown},
+         "systemctl status"},
         {{false, "", ""}, {false, false}, {V::Unknown, V::Unknown}, "service manager"},
     };
     for (const auto &row : rows) {
@@ -220,14 +251,18 @@ TEST(CheckJudge, LinuxServiceOneCauseOneLine)
         EXPECT_TRUE(Has(fixes, row.fix)) << fixes;
     }
     // The unit's line names its last trigger.
-    EXPECT_TRUE(Has(JudgeLinuxService({true, "enabled", "failed"}, recent, {}).front().line, "(last trigger: 20261209 14:25:00"));
+    EXPECT_TRUE(Has(JudgeLinuxService({true, "enabled", "failed"}, recent, {}).front().line,
+                    "(last trigger: 20261209 14:25:00"));
     // systemd-inhibit --list as newer systemd prints it, then as older.
-    EXPECT_TRUE(InhibitorHeld("WHO            UID USER PID COMM            WHAT       WHY                                    MODE\n"
-                              "minute-trigger 0   root 812 systemd-inhibit sleep:idle Triggers the waveform generator at every UTC minute block\n"
-                              "\n1 inhibitors listed.\n"));
-    EXPECT_FALSE(InhibitorHeld("minute-trigger 0   root 812 systemd-inhibit idle       Triggers the sleep minute block\n"));
-    EXPECT_TRUE(InhibitorHeld("     Who: minute-trigger (UID 0/root, PID 812/systemd-inhibit)\n    What: sleep:idle\n"
-                              "     Why: Triggers the waveform generator at every UTC minute\n    Mode: block\n\n1 inhibitors listed.\n"));
+    EXPECT_TRUE(InhibitorHeld(
+        "WHO            UID USER PID COMM            WHAT       WHY                                    MODE\n"
+        "minute-trigger 0   root 812 systemd-inhibit sleep:idle Triggers the waveform generator at every UTC minute block\n"
+        "\n1 inhibitors listed.\n"));
+    EXPECT_FALSE(
+        InhibitorHeld("minute-trigger 0   root 812 systemd-inhibit idle       Triggers the sleep minute block\n"));
+    EXPECT_TRUE(InhibitorHeld(
+        "     Who: minute-trigger (UID 0/root, PID 812/systemd-inhibit)\n    What: sleep:idle\n"
+        "     Why: Triggers the waveform generator at every UTC minute\n    Mode: block\n\n1 inhibitors listed.\n"));
 }
 
 // minute-trigger-INSTALL.txt's dates, the LTSC editions apart, and Home.
@@ -241,7 +276,8 @@ TEST(CheckJudge, WindowsEditionsAndTheirSupport)
     EXPECT_EQ(V::Note, JudgeWindows(ltsc, 20270113).verdict);
     ltsc.edition = "IoTEnterpriseS";
     EXPECT_EQ(V::Ok, JudgeWindows(ltsc, 20300101).verdict);
-    EXPECT_EQ(V::Note, JudgeWindows({6, 1, 7601, 0, "Windows 7 Professional", "Professional", "", false}, 20261209).verdict);
+    EXPECT_EQ(V::Note,
+              JudgeWindows({6, 1, 7601, 0, "Windows 7 Professional", "Professional", "", false}, 20261209).verdict);
     const Finding home = JudgeWindows({10, 0, 22631, 0, "Windows 11 Home", "Core", "23H2", true}, 20261209);
     EXPECT_EQ(V::Note, home.verdict);
     EXPECT_TRUE(Has(home.line, "Home")) << home.line;
@@ -255,8 +291,11 @@ TEST(CheckJudge, ProgramDeviceDllAndWaveform)
     // A 32-bit DLL of one section at 0x1000 (file 0x200): ordinals 1, 3, 5,
     // 6 and 7 exported, MSVCP140.dll imported.
     std::vector<uint8_t> b(0x400);
-    auto put = [&](size_t at, uint32_t v, int n) { for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> 8 * i); };
-    put(0, 0x5a4d, 2), put(0x3c, 0x40, 4), put(0x40, 0x4550, 4), put(0x44, 0x14c, 2), put(0x46, 1, 2), put(0x54, 0xe0, 2);
+    auto put = [&](size_t at, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) b[at + i] = static_cast<uint8_t>(v >> 8 * i);
+    };
+    put(0, 0x5a4d, 2), put(0x3c, 0x40, 4), put(0x40, 0x4550, 4), put(0x44, 0x14c, 2), put(0x46, 1, 2),
+        put(0x54, 0xe0, 2);
     put(0x58, 0x10b, 2), put(0xb8, 0x1000, 4), put(0xc0, 0x1100, 4);
     put(0x138 + 8, 0x200, 4), put(0x138 + 12, 0x1000, 4), put(0x138 + 16, 0x200, 4), put(0x138 + 20, 0x200, 4);
     put(0x200 + 16, 1, 4), put(0x200 + 20, 7, 4), put(0x200 + 28, 0x1040, 4);
@@ -268,7 +307,8 @@ TEST(CheckJudge, ProgramDeviceDllAndWaveform)
     EXPECT_EQ(V::Ok, JudgeDeviceDll({"x", true, b, 0x14c, {}, "C:\\Windows\\SysWOW64"}).verdict);
     const Finding runtime = JudgeDeviceDll({"x", true, b, 0x14c, {"MSVCP140.dll"}, "C:\\Windows\\SysWOW64"});
     EXPECT_EQ(V::Fail, runtime.verdict);
-    EXPECT_TRUE(Has(runtime.line, "needs MSVCP140.dll, found neither beside the program nor in C:\\Windows\\SysWOW64")) << runtime.line;
+    EXPECT_TRUE(Has(runtime.line, "needs MSVCP140.dll, found neither beside the program nor in C:\\Windows\\SysWOW64"))
+        << runtime.line;
     EXPECT_EQ(V::Fail, JudgeWaveform({"C:\\w.zpr", false, 0}).verdict);
     EXPECT_EQ(V::Unknown, JudgeWaveform({"C:\\w.zpr", false, 5}).verdict);
 }
@@ -319,8 +359,9 @@ TEST(CheckJudge, TaskDefinitions)
     EXPECT_EQ(std::vector<V>{V::Fail}, Verdicts(JudgeTask(missing)));
     missing.elevated = false;
     EXPECT_EQ(std::vector<V>{V::Unknown}, Verdicts(JudgeTask(missing)));
-    Task wine = Registered("<Task><Settings><ExecutionTimeLimit>PT0S</ExecutionTimeLimit><DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
-                           "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries></Settings></Task>");
+    Task wine = Registered(
+        "<Task><Settings><ExecutionTimeLimit>PT0S</ExecutionTimeLimit><DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"
+        "<StopIfGoingOnBatteries>false</StopIfGoingOnBatteries></Settings></Task>");
     wine.wine = true;
     EXPECT_EQ((std::vector<V>{V::Ok, V::Unknown, V::Ok, V::Unknown}), Verdicts(JudgeTask(wine)));
 }
@@ -356,16 +397,18 @@ TEST(CheckJudge, PermissionsByTheInstallersRule)
     ASSERT_EQ((std::vector<V>{V::Fail, V::Fail, V::Fail}), Verdicts(bad));
     EXPECT_EQ("permissions: C:\\Qmx: Authenticated Users may delete", bad[0].line);
     EXPECT_EQ("permissions: C:\\Qmx\\AWG10K: Users may delete what it holds", bad[1].line);
-    EXPECT_EQ("permissions: C:\\Qmx\\AWG10K\\AWG10K.dll: owned by S-1-5-21-1-2-3-1001; "
-              "Users may delete or replace it (delete what the folder above holds)",
-              bad[2].line);
+    EXPECT_EQ(
+        "permissions: C:\\Qmx\\AWG10K\\AWG10K.dll: owned by S-1-5-21-1-2-3-1001; "
+        "Users may delete or replace it (delete what the folder above holds)",
+        bad[2].line);
     EXPECT_TRUE(Has(bad[0].fix, "msiexec /fa")) << bad[0].fix;
     EXPECT_TRUE(Has(bad[2].fix, "vendor's software from its own medium")) << bad[2].fix;
     EXPECT_FALSE(Has(bad[0].fix + bad[1].fix + bad[2].fix, "icacls"));
     paths[2].read = false, paths[3].sddl = "O:SY" + handed;
     EXPECT_EQ((std::vector<V>{V::Fail, V::Unknown}), Verdicts(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)));
     paths[1].sddl = "O:BAD:(XA;;FA;;;WD;(Member_of {SID(BA)}))";
-    EXPECT_TRUE(Has(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)[0].line, "neither this check nor the installer reads"));
+    EXPECT_TRUE(
+        Has(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)[0].line, "neither this check nor the installer reads"));
 }
 
 // A workgroup PC at its defaults polls every 2^15 s (SpecialPollInterval
@@ -392,7 +435,8 @@ TEST(CheckJudge, WindowsTimeAndItsFixes)
 {
     const ServiceTrigger join{true, 3, "1ce20aba-9851-4421-9430-1ddeb766e809"},
         leave{false, 3, "ddaf516e-58c2-4866-9574-c3b615d42ea1"},
-        network_on{true, 2, "4f27f2de-14e2-430b-a549-7cd48cbc8245"}, network_off{false, 2, "cc4ba62a-162e-4648-847a-b6bdf993e335"};
+        network_on{true, 2, "4f27f2de-14e2-430b-a549-7cd48cbc8245"},
+        network_off{false, 2, "cc4ba62a-162e-4648-847a-b6bdf993e335"};
     const ClockSync loose{ClockSync::Windows, 0, 0, ClockSync::NotAdjusted, ClockSync::Running},
         other{ClockSync::Windows, 0, 0, ClockSync::Adjusted, ClockSync::NotRunning};
     const auto R = TimeService::Running, S = TimeService::Stopped;
@@ -408,7 +452,17 @@ TEST(CheckJudge, WindowsTimeAndItsFixes)
         const char *fix_has, *fix_lacks;
     } rows[] = {
         {R, 2, {}, false, false, "NTP", 6, loose, {V::Ok, V::Ok}, "", nullptr},
-        {R, 3, {join, leave}, false, false, "NTP", 6, loose, {V::Warn, V::Ok}, "start/networkon stop/networkoff", "net start"},
+        {R,
+         3,
+         {join, leave},
+         false,
+         false,
+         "NTP",
+         6,
+         loose,
+         {V::Warn, V::Ok},
+         "start/networkon stop/networkoff",
+         "net start"},
         {R, 2, {join, leave}, false, false, "NTP", 6, loose, {V::Warn, V::Ok}, "sc triggerinfo", nullptr},
         {R, 3, {join, leave}, true, false, "NT5DS", 6, loose, {V::Ok, V::Ok}, "", nullptr},
         {R, 3, {network_on, network_off}, false, false, "NTP", 6, loose, {V::Ok, V::Ok}, "", nullptr},
@@ -417,13 +471,34 @@ TEST(CheckJudge, WindowsTimeAndItsFixes)
         {S, 3, {join, leave}, false, false, "NTP", 6, other, {V::Warn}, "start= disabled", "net start"},
         {S, 4, {}, false, false, "NTP", 6, other, {V::Ok}, "", nullptr},
         {R, 2, {}, false, false, "NT5DS", 6, loose, {V::Ok, V::Fail}, "TIMESERVER standing for", nullptr},
-        {S, 4, {}, false, false, "NoSync", 6, loose, {V::Fail, V::Fail}, "start= demand && net start w32time && w32tm /config", nullptr},
-        {R, 2, {}, false, false, "NTP", 15, loose, {V::Ok, V::Warn}, "MaxPollInterval /t REG_DWORD /d 6", "Keeping the clock"},
+        {S,
+         4,
+         {},
+         false,
+         false,
+         "NoSync",
+         6,
+         loose,
+         {V::Fail, V::Fail},
+         "start= demand && net start w32time && w32tm /config",
+         nullptr},
+        {R,
+         2,
+         {},
+         false,
+         false,
+         "NTP",
+         15,
+         loose,
+         {V::Ok, V::Warn},
+         "MaxPollInterval /t REG_DWORD /d 6",
+         "Keeping the clock"},
         {R, 2, {}, false, true, "NTP", 15, loose, {V::Ok, V::Warn}, "Configure Windows NTP Client", "reg add"},
     };
     for (const auto &row : rows) {
         TimeService s;
-        s.state = row.state, s.start_type = row.start, s.triggers = row.triggers, s.domain = row.domain, s.policy = row.policy;
+        s.state = row.state, s.start_type = row.start, s.triggers = row.triggers, s.domain = row.domain,
+        s.policy = row.policy;
         s.type = row.type, s.ntp_server = "ntp.lab,0x8", s.poll_read = true, s.special_poll = 64, s.min_poll = 6;
         s.max_poll = row.max_poll, s.build = 19045;
         const Findings found = JudgeTimeService(s, row.sync);

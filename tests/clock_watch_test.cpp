@@ -13,9 +13,18 @@
 namespace {
 
 using S = ClockSync;
-S Kernel(long maxerror_us, int error = 0) { return {S::Kernel, error, maxerror_us, {}, {}}; }
-S Windows(S::Adjusting adjusting, S::Service service) { return {S::Windows, 0, 0, adjusting, service}; }
-std::string Line(const char *line) { return line != nullptr ? line : ""; }
+S Kernel(long maxerror_us, int error = 0)
+{
+    return {S::Kernel, error, maxerror_us, {}, {}};
+}
+S Windows(S::Adjusting adjusting, S::Service service)
+{
+    return {S::Windows, 0, 0, adjusting, service};
+}
+std::string Line(const char *line)
+{
+    return line != nullptr ? line : "";
+}
 
 // The lines a file quotes, "Clock: ..." or "Clock at ...", leading blanks dropped.
 std::set<std::string> Quoted(const char *path)
@@ -38,14 +47,22 @@ std::set<std::string> Quoted(const char *path)
 // then "@minute first read"; the start is reading 0, A "synchronised again".
 TEST(ClockWatch, SaysAChangeOnceItHeldThreeReadingsDatedAtTheFirst)
 {
-    const std::map<char, S> reading = {{'S', Kernel(12001)}, {'N', Kernel(16000000)}, {'U', Kernel(-1, EPERM)},
+    const std::map<char, S> reading = {{'S', Kernel(12001)},
+                                       {'N', Kernel(16000000)},
+                                       {'U', Kernel(-1, EPERM)},
                                        {'s', Windows(S::Adjusted, S::NotRunning)},
                                        {'u', Windows(S::NotAdjusted, S::ServiceUnreadable)},
                                        {'v', Windows(S::AdjustmentUnreadable, S::Running)}};
     const std::pair<const char *, const char *> rows[] = {
-        {"SSSS", ""},          {"NNNN", "0:N"},         {"SNNNNN", "3:N@1"},      // said at the third, once
-        {"SNNSNN", ""},        {"SNNSNNN", "6:N@4"},    {"UNNSSS", "0:U 5:S@3"},  // a flicker restarts the count
-        {"NSSSNNN", "0:N 3:A@1 6:N@4"}, {"Nsss", "0:N 3:A@1"}, {"suuv", "3:U@1"},
+        {"SSSS", ""},
+        {"NNNN", "0:N"},
+        {"SNNNNN", "3:N@1"},  // said at the third, once
+        {"SNNSNN", ""},
+        {"SNNSNNN", "6:N@4"},
+        {"UNNSSS", "0:U 5:S@3"},  // a flicker restarts the count
+        {"NSSSNNN", "0:N 3:A@1 6:N@4"},
+        {"Nsss", "0:N 3:A@1"},
+        {"suuv", "3:U@1"},
     };
     for (const auto &[readings, expected] : rows) {
         ClockWatch watch;
@@ -58,7 +75,8 @@ TEST(ClockWatch, SaysAChangeOnceItHeldThreeReadingsDatedAtTheFirst)
             said += (said.empty() ? "" : " ") + std::to_string(i) + ':' +
                     (line.find(" again ") != std::string::npos          ? 'A'
                      : line.find(": synchronised") != std::string::npos ? 'S'
-                     : line.find(": not ") != std::string::npos         ? 'N' : 'U');
+                     : line.find(": not ") != std::string::npos         ? 'N'
+                                                                        : 'U');
             if (i > 0) said += '@' + std::to_string(std::stoi(line.substr(21, 2)));  // "Clock at 20261209 00:MM:00"
         }
         EXPECT_EQ(expected, said) << readings;

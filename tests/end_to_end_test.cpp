@@ -35,9 +35,18 @@ const std::string Banner = "\nTriggering loop will start within a minute: \n\n";
 
 // The line printed for a trigger at `when` ("20261208 10:01:00"), and what a
 // transcript holds for a good trigger and for a failed one.
-std::string TriggerLine(const std::string &when) { return "Trigger: " + when + "  \n"; }
-std::string Triggered(const std::string &when) { return "trigger id=1 status=0\n" + TriggerLine(when); }
-std::string Failed(const std::string &when) { return "trigger id=1 status=-1\n" + TriggerLine(when) + "AWG10K_Trigger() Error\n"; }
+std::string TriggerLine(const std::string &when)
+{
+    return "Trigger: " + when + "  \n";
+}
+std::string Triggered(const std::string &when)
+{
+    return "trigger id=1 status=0\n" + TriggerLine(when);
+}
+std::string Failed(const std::string &when)
+{
+    return "trigger id=1 status=-1\n" + TriggerLine(when) + "AWG10K_Trigger() Error\n";
+}
 
 // A folder of its own, removed with what it holds however the test ends.
 struct Folder {
@@ -72,17 +81,23 @@ std::string Untimed(const std::string &text)
     std::string out;
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
-        const bool stamped = end - at > 31 && text[at + 4] == '-' && text[at + 10] == 'T' &&
-                             text[at + 19] == '.' && text[at + 29] == 'Z';
+        const bool stamped = end - at > 31 && text[at + 4] == '-' && text[at + 10] == 'T' && text[at + 19] == '.' &&
+                             text[at + 29] == 'Z';
         out += text.substr(stamped ? at + 31 : at, stamped ? end - at - 31 : end - at);
         at = end;
     }
     return out;
 }
 
-Env Faked(const std::string &when) { return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + when}; }
+Env Faked(const std::string &when)
+{
+    return {"LD_PRELOAD=" FAKETIME_LIBRARY, "FAKETIME=" + when};
+}
 
-Until Seconds(double limit) { return [limit](const std::string &, double elapsed) { return elapsed >= limit; }; }
+Until Seconds(double limit)
+{
+    return [limit](const std::string &, double elapsed) { return elapsed >= limit; };
+}
 
 // Until `needle` is in the transcript `times` times, then a little longer, so
 // that a doubled trigger would have time to show.
@@ -97,7 +112,10 @@ Until Seen(const std::string &needle, int times, double settle = 0.4)
     };
 }
 
-Until Triggers(int lines) { return Seen("Trigger: ", lines); }
+Until Triggers(int lines)
+{
+    return Seen("Trigger: ", lines);
+}
 
 // Until `end`, writing each text of `plan` to `path` once its time (real
 // seconds since start) has come.
@@ -141,8 +159,10 @@ Transcript RunProgram(Env env, const Options &options = {})
     env.push_back("ASAN_OPTIONS=verify_asan_link_order=0");
     // The kernel's clock state is stood in for in every run, whatever this machine's is.
     const auto preload = std::find_if(env.begin(), env.end(), [](auto &e) { return e.rfind("LD_PRELOAD=", 0) == 0; });
-    if (preload == env.end()) env.push_back("LD_PRELOAD=" CLOCK_SYNC_STAND_IN);
-    else *preload += ":" CLOCK_SYNC_STAND_IN;
+    if (preload == env.end())
+        env.push_back("LD_PRELOAD=" CLOCK_SYNC_STAND_IN);
+    else
+        *preload += ":" CLOCK_SYNC_STAND_IN;
 
     int pipe_ends[2] = {-1, -1};
     if (options.streams == Streams::BrokenPipe) {
@@ -219,8 +239,7 @@ TEST(StartUp, EachFailureEndsWithItsOwnMessageAndStatus1)
          "count devices=3 status=-1\nAWG10K_GetNumberOfDevices() Error"},
         {{"AWG10K_SIM_DEVICES=0"}, "count devices=0 status=0\nDeviceNumber=0"},
         {{"AWG10K_SIM_FAIL=open"}, "count devices=1 status=0\nopen status=-1\nAWG10K_Open() Error"},
-        {{"AWG10K_SIM_FAIL=load"},
-         Opened + Load + "-1\nclose id=1 status=0\nAWG10K_SetFile() Error"},
+        {{"AWG10K_SIM_FAIL=load"}, Opened + Load + "-1\nclose id=1 status=0\nAWG10K_SetFile() Error"},
         // Mistyped simulator settings are named and stop the program at its first call.
         {{"AWG10K_SIM_DEVICES=two", "AWG10K_SIM_FAIL=trigger,bogus"},
          "AWG10K simulator: AWG10K_SIM_DEVICES=\"two\": the device count must be a whole number from 0 to 255\n"
@@ -343,7 +362,8 @@ TEST(StandardError, AFailedTriggerAndTheClocksStateFollowTheLines)
                   "Clock: synchronisation unknown (ntp_adjtime: Operation not permitted); "
                   "triggers follow this PC's clock, unchecked against UTC\n" +
                   Failed("20261208 10:11:00") + Failed("20261208 10:12:00") + Failed("20261208 10:13:00") +
-                  Failed("20261208 10:14:00") + "Clock at 20261208 10:12:00: synchronised (reported maximum error 13 ms)\n",
+                  Failed("20261208 10:14:00") +
+                  "Clock at 20261208 10:12:00: synchronised (reported maximum error 13 ms)\n",
               Untimed(t.text));
 }
 

@@ -39,7 +39,10 @@ std::vector<Mapping> Mappings()
     return maps;
 }
 
-bool IsLibrary(const std::string &path) { return std::filesystem::path(path).filename() == "libAWG10K.so"; }
+bool IsLibrary(const std::string &path)
+{
+    return std::filesystem::path(path).filename() == "libAWG10K.so";
+}
 
 const Mapping *MappingAt(const std::vector<Mapping> &maps, uintptr_t at)
 {
@@ -100,7 +103,8 @@ TEST(TriggerWarmth, FindsTheDeviceLibraryItselfAndAllOfIt)
     // And all of the library: its code, its read-only data and its data.
     for (const Mapping &m : maps) {
         if (IsLibrary(m.path)) {
-            EXPECT_TRUE(Holds(found.library, m.begin, m.end)) << "nothing warms " << std::hex << m.begin << " of " << m.path;
+            EXPECT_TRUE(Holds(found.library, m.begin, m.end))
+                << "nothing warms " << std::hex << m.begin << " of " << m.path;
         }
     }
 }

@@ -115,11 +115,9 @@ using SystemTimeReader = void(WINAPI *)(LPFILETIME);
 SystemTimeReader SystemTime()
 {
     static const SystemTimeReader reader = [] {
-        const FARPROC precise =
-            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime");
-        return precise != nullptr
-                   ? reinterpret_cast<SystemTimeReader>(reinterpret_cast<void (*)()>(precise))
-                   : &GetSystemTimeAsFileTime;
+        const FARPROC precise = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime");
+        return precise != nullptr ? reinterpret_cast<SystemTimeReader>(reinterpret_cast<void (*)()>(precise))
+                                  : &GetSystemTimeAsFileTime;
     }();
     return reader;
 }
@@ -157,9 +155,8 @@ void Log(const Stamp &at, Entry entry, const char *args, int32_t status)
 #endif
     char line[512];
     const int n = snprintf(line, sizeof line, "%04d-%02d-%02dT%02d:%02d:%02d.%09ldZ %s%s%s status=%d\n",
-                           utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
-                           utc.tm_sec, at.nanoseconds, EntryNames[entry], *args ? " " : "", args,
-                           static_cast<int>(status));
+                           utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                           at.nanoseconds, EntryNames[entry], *args ? " " : "", args, static_cast<int>(status));
     if (n > 0) {
         const unsigned size = n < static_cast<int>(sizeof line) ? n : sizeof line - 1;
 #ifdef _WIN32
@@ -243,5 +240,4 @@ int32_t AWG10K_CALL AWG10K_Trigger(uint32_t DeviceID)
     snprintf(args, sizeof args, "id=%u", static_cast<unsigned>(DeviceID));
     return Finish(at, Trigger, args, DeviceID != TheDeviceID || !State().loaded);
 }
-
 }

@@ -6,35 +6,38 @@
 
 namespace task_text {
 
-inline int Length(const wchar_t* text) {
-  int n = 0;
-  while (text[n]) ++n;
-  return n;
+inline int Length(const wchar_t *text)
+{
+    int n = 0;
+    while (text[n]) ++n;
+    return n;
 }
 
-inline bool StartsWith(const wchar_t* at, const wchar_t* prefix) {
-  while (*prefix && *at == *prefix) ++at, ++prefix;
-  return *prefix == 0;
+inline bool StartsWith(const wchar_t *at, const wchar_t *prefix)
+{
+    while (*prefix && *at == *prefix) ++at, ++prefix;
+    return *prefix == 0;
 }
 
 // FOLDER as XML text into OUT, which holds five times FOLDER's length and
 // one: an ampersand is the one character a folder's name may hold that XML
 // text must escape.
-inline void EscapeForXml(const wchar_t* folder, wchar_t* out) {
-  for (; *folder; ++folder) {
-    if (*folder == L'&') {
-      for (const wchar_t* c = L"&amp;"; *c; ++c) *out++ = *c;
-    } else {
-      *out++ = *folder;
+inline void EscapeForXml(const wchar_t *folder, wchar_t *out)
+{
+    for (; *folder; ++folder) {
+        if (*folder == L'&') {
+            for (const wchar_t *c = L"&amp;"; *c; ++c) *out++ = *c;
+        } else {
+            *out++ = *folder;
+        }
     }
-  }
-  *out = 0;
+    *out = 0;
 }
 
 struct Rewritten {
-  int length;      // the characters written to OUT, or -1 when OUT was too small
-  int replaced;    // the mentions of FROM made TO
-  bool names_to;   // TO was there already
+    int length;     // the characters written to OUT, or -1 when OUT was too small
+    int replaced;   // the mentions of FROM made TO
+    bool names_to;  // TO was there already
 };
 
 // TEXT into OUT (CAPACITY characters, its closing NUL among them), every
@@ -44,26 +47,27 @@ struct Rewritten {
 // already written for it (a repair keeps a changed file) must not make it
 // ...\x86\x86\; a folder above it (C:\Qmx\) is the start of every default
 // mention, which must still be replaced.
-inline Rewritten Rewrite(const wchar_t* text, const wchar_t* from, const wchar_t* to, wchar_t* out, int capacity) {
-  const int from_length = Length(from), to_length = Length(to);
-  const bool to_first = to_length >= from_length;
-  Rewritten r{0, 0, false};
-  for (const wchar_t* at = text; *at;) {
-    if (r.length + to_length + 1 >= capacity) return Rewritten{-1, r.replaced, r.names_to};
-    const bool is_to = StartsWith(at, to);
-    if (is_to && (to_first || !StartsWith(at, from))) {
-      for (int i = 0; i < to_length; ++i) out[r.length++] = *at++;
-      r.names_to = true;
-    } else if (StartsWith(at, from)) {
-      for (int i = 0; i < to_length; ++i) out[r.length++] = to[i];
-      at += from_length;
-      ++r.replaced;
-    } else {
-      out[r.length++] = *at++;
+inline Rewritten Rewrite(const wchar_t *text, const wchar_t *from, const wchar_t *to, wchar_t *out, int capacity)
+{
+    const int from_length = Length(from), to_length = Length(to);
+    const bool to_first = to_length >= from_length;
+    Rewritten r{0, 0, false};
+    for (const wchar_t *at = text; *at;) {
+        if (r.length + to_length + 1 >= capacity) return Rewritten{-1, r.replaced, r.names_to};
+        const bool is_to = StartsWith(at, to);
+        if (is_to && (to_first || !StartsWith(at, from))) {
+            for (int i = 0; i < to_length; ++i) out[r.length++] = *at++;
+            r.names_to = true;
+        } else if (StartsWith(at, from)) {
+            for (int i = 0; i < to_length; ++i) out[r.length++] = to[i];
+            at += from_length;
+            ++r.replaced;
+        } else {
+            out[r.length++] = *at++;
+        }
     }
-  }
-  out[r.length] = 0;
-  return r;
+    out[r.length] = 0;
+    return r;
 }
 
 }  // namespace task_text

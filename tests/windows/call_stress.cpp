@@ -33,21 +33,27 @@ int main(int argc, char **argv)
         const char *fault = nullptr;
         int32_t number = -7;
         uint8_t id = 0;
-        if (AWG10K_GetNumberOfDevices(&number) != 0 || number != 1) fault = "the count";
-        else if (AWG10K_Open(&id) != 0 || id != 1) fault = "open";
-        else if (AWG10K_SetFile(id, path) != 0) fault = "load";
+        if (AWG10K_GetNumberOfDevices(&number) != 0 || number != 1)
+            fault = "the count";
+        else if (AWG10K_Open(&id) != 0 || id != 1)
+            fault = "open";
+        else if (AWG10K_SetFile(id, path) != 0)
+            fault = "load";
         // A wrong identifier must reach the entry, and be refused there.
-        else if (AWG10K_Trigger(id + 1 + round % 7) != -1) fault = "a trigger with a wrong identifier";
-        else if (AWG10K_Trigger(id) != 0) fault = "the trigger";
-        else if (AWG10K_Close(id) != 0) fault = "close";
+        else if (AWG10K_Trigger(id + 1 + round % 7) != -1)
+            fault = "a trigger with a wrong identifier";
+        else if (AWG10K_Trigger(id) != 0)
+            fault = "the trigger";
+        else if (AWG10K_Close(id) != 0)
+            fault = "close";
         uintptr_t sp;
         READ_STACK_POINTER(sp);
         if (round == 0) sp_first_round = sp;
         if (fault == nullptr && sp != sp_first_round) fault = "the stack pointer";
         if (fault == nullptr && (guard_low != 0x600DF00D || guard_high != 0xC0FFEE11)) fault = "the caller's variables";
         if (fault != nullptr) {
-            std::printf("call_stress: round %ld of %ld: %s went wrong (stack pointer %+ld bytes)\n", round + 1,
-                        rounds, fault, static_cast<long>(sp) - static_cast<long>(sp_first_round));
+            std::printf("call_stress: round %ld of %ld: %s went wrong (stack pointer %+ld bytes)\n", round + 1, rounds,
+                        fault, static_cast<long>(sp) - static_cast<long>(sp_first_round));
             return 1;
         }
     }

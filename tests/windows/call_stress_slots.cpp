@@ -5,7 +5,7 @@
 #include "AWG10K.h"
 #include "AWG10K_imports.h"
 
-#define SLOT(entry) \
+#define SLOT(entry)                                               \
     extern "C" const void *const entry##Slot AWG10K_SLOT(#entry); \
     const void *const entry##Slot = reinterpret_cast<const void *>(&Simulated_##entry)
 

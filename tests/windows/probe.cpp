@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "hold") == 0) {
         if (CreateFileA(argv[2], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr) == INVALID_HANDLE_VALUE) return 1;
@@ -19,8 +19,10 @@ int main(int argc, char** argv)
         Sleep(INFINITE);
     }
     DWORD mode = 0;
-    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) std::printf("console none");
-    else std::printf("console 0x%lx", static_cast<unsigned long>(mode));
+    if (!GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+        std::printf("console none");
+    else
+        std::printf("console 0x%lx", static_cast<unsigned long>(mode));
     std::printf(" priority 0x%lx", static_cast<unsigned long>(GetPriorityClass(GetCurrentProcess())));
     std::printf(" path %s", std::getenv("PATH") ? std::getenv("PATH") : "(none)");
     SYSTEMTIME utc;

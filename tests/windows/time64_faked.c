@@ -12,8 +12,15 @@
 #include <time.h>
 
 /* glibc's layouts of struct __timespec64 and __timeval64 on i386. */
-struct timespec64 { int64_t tv_sec; int32_t tv_nsec; int32_t padding; };
-struct timeval64 { int64_t tv_sec; int64_t tv_usec; };
+struct timespec64 {
+    int64_t tv_sec;
+    int32_t tv_nsec;
+    int32_t padding;
+};
+struct timeval64 {
+    int64_t tv_sec;
+    int64_t tv_usec;
+};
 
 int __clock_gettime64(clockid_t clock, struct timespec64 *out)
 {

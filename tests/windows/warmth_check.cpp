@@ -49,7 +49,8 @@ int main()
             const uintptr_t probe = at < found.end[r] ? at : found.end[r] - 1;
             const MEMORY_BASIC_INFORMATION info = Query(reinterpret_cast<const void *>(probe));
             if (info.AllocationBase != dll) Fail("a range runs outside the DLL's image", info.BaseAddress);
-            if (info.State != MEM_COMMIT || (info.Protect & PAGE_NOACCESS)) Fail("a range runs into pages not mapped", info.BaseAddress);
+            if (info.State != MEM_COMMIT || (info.Protect & PAGE_NOACCESS))
+                Fail("a range runs into pages not mapped", info.BaseAddress);
             if (probe == found.end[r] - 1) break;
         }
 
@@ -81,7 +82,8 @@ int main()
             const uintptr_t probe = at < rest.end[r] ? at : rest.end[r] - 1;
             const MEMORY_BASIC_INFORMATION info = Query(reinterpret_cast<const void *>(probe));
             if (info.AllocationBase == dll) Fail("a range of the rest is the DLL's", info.BaseAddress);
-            if (info.State != MEM_COMMIT || info.Type != MEM_IMAGE) Fail("a range of the rest runs outside a module", info.BaseAddress);
+            if (info.State != MEM_COMMIT || info.Type != MEM_IMAGE)
+                Fail("a range of the rest runs outside a module", info.BaseAddress);
             if (probe == rest.end[r] - 1) break;
         }
 
