@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/need.sh g++ cmake make libgtest-dev faketime libfaketime binutils mandoc groff-base systemd man-db strace
+scripts/need.sh g++ cmake make libgtest-dev clang-format faketime libfaketime binutils mandoc groff-base systemd man-db strace
 
 # The tests spin a core and time the triggers, so they run under the lock
 # that keeps such runs apart (CONTRIBUTING.md); the installs and builds do
