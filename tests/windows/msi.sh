@@ -146,8 +146,9 @@ junction() {
        steps_said junction 'set (\|created')|$(stat -c '%a %n' "$outside" "$outside/data.txt" | paste -sd' ')"
 }
 # Alongside the installed scenarios, which alone start the launcher (runs
-# counts every prefix's): a copy of the plain prefix made first, once.
-refusals=(bogus long_task_file winmm user_dll users_folder no_drive no_task junction)
+# counts every prefix's), but one, after them, so that both end about
+# together; the plain prefix made first, for both to copy.
+refusals=(bogus long_task_file winmm user_dll users_folder no_drive no_task)
 plain_prefix >/dev/null  # made before two copy it at once
 for name in "${refusals[@]}"; do scenario "$name" "$name"; done &
 refusals_pid=$!
@@ -260,6 +261,8 @@ for name in check_no_task repair_task repair_folder rebuild_upgrade uninstall; d
   scenario "$name" "$name" "$installed"
   tally "$name"
 done
+scenario junction junction
+tally junction
 
 wait $refusals_pid || true
 tally "${refusals[@]}"
