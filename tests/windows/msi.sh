@@ -39,7 +39,7 @@ bogus() {
   # before anything was written.
   check "TASK=bogus: fails, stopped by the launch condition on TASK, whose message names the values allowed" \
     same "failed|TASK must be logon (the default), boot or none.|LaunchConditions" \
-    "$(failed "$status")|$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
+    "$(failure "$status")|$(msiinfo export "$msi_first" LaunchCondition | tr -d '\r' | awk -F'\t' '$1 ~ /TASK=/ { sub(/.*: /, "", $2); print $2 }')|$(
        grep -a -o 'Action start [0-9:]*: [A-Za-z]*' "$tmp/bogus.log" | tail -n 1 | sed 's/.*: //')"
 }
 long_task_file() {
@@ -49,7 +49,7 @@ long_task_file() {
   # install made, go by the step, from the deepest up.
   check "a package whose task file is over 128 KiB: fails, saying so, and leaves nothing: the folder gone, and the waveform's empty folders removed by the rollback step" \
     same "failed|too long|gone|removed, empty: C:\\Qmx\\ZPR\\samples removed, empty: C:\\Qmx\\ZPR removed, empty: C:\\Qmx" \
-    "$(failed "$status")|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
+    "$(failure "$status")|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
        [ -e "$WINEPREFIX/drive_c/Lab/Long" ] || echo gone)|$(steps_said long 'removed, empty')"
 }
 # A winmm.dll beside the program would be loaded before Windows' own; a
@@ -64,7 +64,7 @@ winmm() {
   msi planted /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=C:\Lab\Planted'
   settle
   check "a winmm.dll in the folder: the install fails, saying so" \
-    same "failed|a winmm.dll" "$(failed "$status")|$(steps_said planted winmm | grep -o 'a winmm.dll')"
+    same "failed|a winmm.dll" "$(failure "$status")|$(steps_said planted winmm | grep -o 'a winmm.dll')"
 }
 # Wine makes a file's Unix mode from the permissions it is given: the
 # folder's and the DLL's show the lock, and that the uninstall gives back
@@ -86,7 +86,7 @@ user_dll() {
   modes_locked=$(planted_modes)
   check "a user's AWG10K.dll in the folder: refused, naming it and ACCEPTFILES; named there, the install succeeds and logs it as one users could change" \
     same "failed|C:\\Lab\\Planted\\AWG10K.dll|ACCEPTFILES|0|C:\\Lab\\Planted\\AWG10K.dll" \
-    "$(failed "$dll_status")|$(steps_said planted-dll 'refused' | sed 's/.*: //')|$(steps_said planted-dll 'refused' | grep -o ACCEPTFILES)|$status|$(
+    "$(failure "$dll_status")|$(steps_said planted-dll 'refused' | sed 's/.*: //')|$(steps_said planted-dll 'refused' | grep -o ACCEPTFILES)|$status|$(
        steps_said planted-again 'users could change this before' | grep -o 'C:.*AWG10K.dll')"
   check "with AWG10K.dll accepted: the planted launcher alone deleted, the package's own written in its place; the vendor's INSTALL.txt and BUILD.txt as they were" \
     same "deleted, to be written afresh: C:\\Lab\\Planted\\run-minute-trigger.cmd|same|the vendor's own|the vendor's own" \
@@ -106,14 +106,14 @@ users_folder() {
   settle
   check "INSTALLDIR in the users' folders: refused, saying so, nothing written there" \
     same "failed|the folder lies where its path cannot be locked|" \
-    "$(failed "$status")|$(steps_said users 'cannot be locked' | grep -o 'the folder .* cannot be locked')|$(
+    "$(failure "$status")|$(steps_said users 'cannot be locked' | grep -o 'the folder .* cannot be locked')|$(
        ls "$WINEPREFIX/drive_c/users/Public/AWG" 2>/dev/null | paste -sd' ')"
 }
 no_drive() {
   msi no-drive /i "$(winpath "$msi_first")" /qn 'INSTALLDIR=Q:\AWG'
   settle
   check "INSTALLDIR on a drive that is not there: refused, naming it" \
-    same "failed|Q:\\" "$(failed "$status")|$(steps_said no-drive 'cannot open' | sed 's/.*: //')"
+    same "failed|Q:\\" "$(failure "$status")|$(steps_said no-drive 'cannot open' | sed 's/.*: //')"
 }
 # TASK=none: nothing runs as SYSTEM or for every user, so nothing is locked;
 # Wine makes a file's Unix mode from the permissions it is given: a lock
@@ -142,14 +142,14 @@ junction() {
   settle
   check "a junction in the folder: the install fails, naming it, before any permission is set or folder created; what it leads to as it was" \
     same "failed|C:\\Lab\\Junction\\data||$outside_was" \
-    "$(failed "$status")|$(steps_said junction 'junction or link' | sed 's/.*: //')|$(
+    "$(failure "$status")|$(steps_said junction 'junction or link' | sed 's/.*: //')|$(
        steps_said junction 'set (\|created')|$(stat -c '%a %n' "$outside" "$outside/data.txt" | paste -sd' ')"
 }
 # Alongside the installed scenarios, which alone start the launcher (runs
 # counts every prefix's), but one, after them, so that both end about
 # together; the plain prefix made first, for both to copy.
 refusals=(bogus long_task_file winmm user_dll users_folder no_drive no_task)
-plain_prefix >/dev/null  # made before two copy it at once
+plain_prefix  # made before two copy it at once
 for name in "${refusals[@]}"; do scenario "$name" "$name"; done &
 refusals_pid=$!
 

@@ -72,7 +72,7 @@ msi() {
   wine_run -o "msi-$1" msiexec "${@:2}" /l*v "$(winpath "$tmp/$1.log")" || status=$?
   echo "test-windows: msiexec ${*:2} exited $status"
 }
-failed() { [ "$1" -eq 0 ] || echo failed; }  # STATUS: "failed" unless 0
+failure() { [ "$1" -eq 0 ] || echo failed; }  # STATUS: "failed" unless 0
 # settle [SECONDS]: until Wine has no process left (the registry written out), up to 120 s.
 settle() { timeout "${1:-120}" wineserver -w || true; }
 # products: the version of each product named minute-trigger in Apps & features
