@@ -150,23 +150,31 @@ unset DISPLAY WAYLAND_DISPLAY
 prefixes=() on_exit=end_wine
 end_wine() { local p; for p in "${prefixes[@]}"; do WINEPREFIX=$p wineserver -k 2>/dev/null || true; done; }
 
-# new_prefix DIR WHAT: DIR a fresh prefix, in use, ended at exit: a copy of
-# one made once per Wine and set. Wine's schtasks fails for good in a prefix
-# used before it settled; the file wineserver, naming the server's folder,
-# would have Wine make that folder again under each TMPDIR and leave it.
+# new_prefix DIR WHAT [FROM]: DIR a fresh prefix, in use, ended at exit: a
+# copy of FROM, a settled prefix of the caller's, or else of the plain one.
+# The file wineserver, naming the server's folder, would have Wine make that
+# folder again under each TMPDIR and leave it.
 new_prefix() {
-  local made=$PWD/$win/wine-prefix-$WINEARCH version
-  version=$("$wine" --version)
-  if [ "$(cat "$made.version" 2>/dev/null)" != "$version" ]; then
-    echo "test-windows: making a $WINEARCH Wine prefix in $made, to be copied for each run"
-    rm -rf "$made"
-    WINEPREFIX=$made wine_run wineboot --init
-    WINEPREFIX=$made timeout 300 wineserver -w
-    rm -f "$made/wineserver"
-    echo "$version" >"$made.version"
-  fi
-  echo "test-windows: a fresh $WINEARCH Wine prefix $2 in $1"
+  local made=${3:-}
+  [ -n "$made" ] || { plain_prefix; made=$plain; }
+  echo "test-windows: a fresh $WINEARCH Wine prefix $2 in $1${3:+, a copy of $3}"
   cp -a "$made" "$1"
+  rm -f "$1/wineserver"
   export WINEPREFIX=$1
   prefixes+=("$WINEPREFIX")
+}
+# plain_prefix: plain, a prefix made once per Wine and set, to be copied,
+# made first where it is missing or older. Wine's schtasks fails for good in
+# a prefix used before it settled.
+plain_prefix() {
+  local version
+  plain=$PWD/$win/wine-prefix-$WINEARCH version=$("$wine" --version)
+  if [ "$(cat "$plain.version" 2>/dev/null)" != "$version" ]; then
+    echo "test-windows: making a $WINEARCH Wine prefix in $plain, to be copied for each run"
+    rm -rf "$plain"
+    WINEPREFIX=$plain wine_run wineboot --init
+    WINEPREFIX=$plain timeout 300 wineserver -w
+    rm -f "$plain/wineserver"
+    echo "$version" >"$plain.version"
+  fi
 }
