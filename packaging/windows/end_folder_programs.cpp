@@ -238,10 +238,5 @@ UINT EndPrograms(MSIHANDLE install, Folder *f)
 
 extern "C" __declspec(dllexport) UINT __stdcall EndFolderPrograms(MSIHANDLE install)
 {
-    // Too large for the step's stack.
-    auto *folder = static_cast<Folder *>(VirtualAlloc(nullptr, sizeof(Folder), MEM_COMMIT, PAGE_READWRITE));
-    if (folder == nullptr) return Fail(install, L"out of memory", L"");
-    const UINT result = EndPrograms(install, folder);
-    VirtualFree(folder, 0, MEM_RELEASE);
-    return result;
+    return WithContext<Folder>(install, EndPrograms);
 }

@@ -30,6 +30,18 @@ bool IsPrefix(const wchar_t *prefix, const wchar_t *text);
 // PATH ending in a backslash (PATH holds one more character).
 void EndWithBackslash(wchar_t *path);
 
+// STEP run with a zeroed T of its own, taken from Windows rather than the
+// stack: the steps' contexts are too large for it.
+template <typename T>
+UINT WithContext(MSIHANDLE install, UINT (*step)(MSIHANDLE, T *))
+{
+    auto *context = static_cast<T *>(VirtualAlloc(nullptr, sizeof(T), MEM_COMMIT, PAGE_READWRITE));
+    if (context == nullptr) return Fail(install, L"out of memory", L"");
+    const UINT result = step(install, context);
+    VirtualFree(context, 0, MEM_RELEASE);
+    return result;
+}
+
 // The step's CustomActionData into OUT (CHARS characters, its NUL among
 // them): false where there is none, or it does not fit.
 bool ReadData(MSIHANDLE install, wchar_t *out, DWORD chars);

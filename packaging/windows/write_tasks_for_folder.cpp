@@ -81,10 +81,5 @@ UINT WriteTasks(MSIHANDLE install, Work *w)
 
 extern "C" __declspec(dllexport) UINT __stdcall WriteTasksForFolder(MSIHANDLE install)
 {
-    // Too large for the step's stack.
-    auto *work = static_cast<Work *>(VirtualAlloc(nullptr, sizeof(Work), MEM_COMMIT, PAGE_READWRITE));
-    if (work == nullptr) return Fail(install, L"out of memory", L"");
-    const UINT result = WriteTasks(install, work);
-    VirtualFree(work, 0, MEM_RELEASE);
-    return result;
+    return WithContext<Work>(install, WriteTasks);
 }
