@@ -4,7 +4,8 @@
 // permissions of each object on the program's way, as SDDL, Windows Time, the power plan and
 // the registry's policies. Every registry read takes the 64-bit view
 // (KEY_WOW64_64KEY): a 32-bit process on 64-bit Windows would otherwise
-// read the 32-bit copy of SOFTWARE, which holds none of these values.
+// read the 32-bit copy of SOFTWARE, which holds none of these values; but
+// for the package's own key, in the package's width's view, as this check's.
 #include <windows.h>
 
 #include <accctrl.h>
@@ -435,6 +436,38 @@ std::vector<PathSecurity> ReadPermissions(const std::wstring &folder)
     return out;
 }
 
+// Unlike the other keys, read in this check's own width's view: the
+// package's step, of the same width, saved them there.
+SavedPermissions ReadSaved()
+{
+    SavedPermissions s;
+    HKEY k;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, WIDE(LAYOUT_SAVED_KEY), 0, KEY_READ, &k);
+    if (opened == ERROR_FILE_NOT_FOUND) return s;
+    if (opened != ERROR_SUCCESS) {
+        s.readable = false, s.error = static_cast<unsigned long>(opened);
+        return s;
+    }
+    // A path and two descriptors of at most 8192 characters each.
+    std::vector<wchar_t> data(32768);
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 64, bytes = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t)), type = 0;
+        const LONG read =
+            RegEnumValueW(k, i, name, &length, nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &bytes);
+        if (read == ERROR_NO_MORE_ITEMS) break;
+        if (read != ERROR_SUCCESS) {
+            s.readable = false, s.error = static_cast<unsigned long>(read);
+            break;
+        }
+        if (type != REG_SZ) continue;
+        data[bytes / sizeof(wchar_t)] = L'\0';
+        s.values.push_back(Narrow(data.data()));
+    }
+    RegCloseKey(k);
+    return s;
+}
+
 TimeService ReadTimeService(unsigned build)
 {
     TimeService s;
@@ -691,6 +724,7 @@ Findings CheckThisMachine()
     std::wstring bare = folder;
     bare.pop_back();
     for (const Finding &f : JudgePermissions(ReadPermissions(folder), Narrow(bare.c_str()), wine)) out.push_back(f);
+    for (const Finding &f : JudgeSavedBefore(ReadSaved(), Narrow(folder.c_str()))) out.push_back(f);
 
     ClockSync sync;
     ReadClockSync(&sync);
