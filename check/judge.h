@@ -188,6 +188,19 @@ struct PathSecurity {
 // is its Unix user's.
 Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::string &folder, bool wine);
 
+// What the installer's first install saved of each object whose permissions
+// it changed, for its uninstall to give back: each value's text, "path",
+// "descriptor before" and "descriptor given" (SDDL) on lines of their own.
+struct SavedPermissions {
+    bool readable = true;  // false: saved, but this account may not read them
+    unsigned long error = 0;
+    std::vector<std::string> values;
+};
+// Which files the program may load from folder (ending in a backslash)
+// users could change before the install, by the permissions it found there:
+// no line where it saved none of them.
+Findings JudgeSavedBefore(const SavedPermissions &saved, const std::string &folder);
+
 // A start or stop trigger of a service (SERVICE_TRIGGER).
 struct ServiceTrigger {
     bool start = true;       // else a stop trigger

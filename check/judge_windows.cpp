@@ -8,10 +8,14 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 const char LeftAlone[] = LAYOUT_INSTALL_TXT ", \"Left alone for months\"";
+const char Repair[] =
+    "repair the package (Programs and Features, minute-trigger, Repair; or, from a Command Prompt opened "
+    "as administrator, msiexec /fa with the .msi it was installed from, then /qn /norestart)";
 
 std::string Lower(std::string text)
 {
@@ -393,9 +397,7 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
     if (wine)
         return {{Verdict::Unknown, "permissions: Wine enforces none of Windows' own: every file is its Unix user's",
                  "check it on the PC itself"}};
-    const char *repair =
-        "repair the package (Programs and Features, minute-trigger, Repair; or, from a Command Prompt opened "
-        "as administrator, msiexec /fa with the .msi it was installed from, then /qn /norestart)";
+    const char *repair = Repair;
     std::vector<lock_rule::Descriptor> read(paths.size());
     std::vector<bool> whole(paths.size());
     for (size_t i = 0; i < paths.size(); ++i)
@@ -442,6 +444,62 @@ Findings JudgePermissions(const std::vector<PathSecurity> &paths, const std::str
                  " and to the waveform file, only Administrators, SYSTEM or TrustedInstaller may change or own them",
              ""});
     return out;
+}
+
+Findings JudgeSavedBefore(const SavedPermissions &saved, const std::string &folder)
+{
+    if (!saved.readable)
+        return {{Verdict::Unknown,
+                 "before the install: the permissions the install changed and saved cannot be read (error " +
+                     Number(saved.error) + ")",
+                 "run this check from a Command Prompt opened as administrator"}};
+    struct Saved {
+        std::string path;
+        lock_rule::Descriptor before;
+        bool whole;
+    };
+    std::vector<Saved> objects;
+    for (const std::string &value : saved.values) {
+        const size_t path = value.find('\n'), before = value.find('\n', path + 1);
+        if (path == std::string::npos || before == std::string::npos) continue;
+        objects.push_back({value.substr(0, path), {}, false});
+        objects.back().whole =
+            lock_rule::Parse(value.substr(path + 1, before - path - 1).c_str(), &objects.back().before);
+    }
+    // Not saved, the folder was locked already: it let no one else delete
+    // what it held.
+    lock_rule::Descriptor nothing;
+    lock_rule::Parse("O:SYD:", &nothing);
+    const lock_rule::Descriptor *parent = &nothing;
+    for (const Saved &o : objects)
+        if (Lower(o.path) == Lower(folder) && o.whole) parent = &o.before;
+    std::vector<std::pair<std::string, std::string>> open;  // name, who could change it
+    bool any = false;
+    for (const Saved &o : objects) {
+        const std::string name = o.path.substr(std::min(folder.size(), o.path.size()));
+        if (Lower(o.path.substr(0, folder.size())) != Lower(folder) || name.empty() ||
+            name.find('\\') != std::string::npos || lock_rule::RoleOfFile(name.c_str()) != lock_rule::Role::Loadable)
+            continue;
+        any = true;
+        const lock_rule::Verdict v = o.whole ? lock_rule::Judge(lock_rule::Role::Loadable, o.before, parent)
+                                             : lock_rule::Verdict{false, "its saved permissions cannot be read"};
+        if (!v.safe) open.push_back({name, v.why});
+    }
+    if (!any) return {};
+    if (open.empty())
+        return {{Verdict::Ok,
+                 "before the install: users could change none of the files the program loads from " +
+                     folder.substr(0, folder.size() - 1),
+                 ""}};
+    // Names that share who could change them, as a vendor's installer
+    // leaves them, are said once.
+    std::string line = "before the install, users could change: ";
+    for (size_t i = 0; i < open.size(); ++i) {
+        line += open[i].first;
+        if (i + 1 == open.size() || open[i + 1].second != open[i].second) line += " (who: " + open[i].second + ")";
+        if (i + 1 < open.size()) line += ", ";
+    }
+    return {{Verdict::Warn, line, std::string("reinstall the vendor's software from its own medium, then ") + Repair}};
 }
 
 unsigned long EffectivePoll(const TimeService &s)

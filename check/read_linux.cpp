@@ -180,46 +180,66 @@ ClockOffset ReadOffset(const std::string &keeper)
     return o;
 }
 
+// What more than one item reads, read once.
+struct Machine {
+    bool systemd = false;  // booted with it: the one test that needs no D-Bus (sd_booted)
+};
+
+// One row per item of the report, in the order printed: its name, and what
+// it reads and how that is judged.
+struct Item {
+    const char *name;
+    Findings (*check)(const Machine &m);
+};
+const Item Items[] = {
+    {"library", [](const Machine &m) { return Findings{JudgeLinuxLibrary(ReadLibrary(m.systemd))}; }},
+    {"service",
+     [](const Machine &m) {
+         LinuxUnit unit;
+         unit.systemd = m.systemd;
+         std::string word;
+         LastTrigger last;
+         if (m.systemd) {
+             Run("systemctl is-enabled minute-trigger.service", &word);
+             unit.enabled = FirstLine(word);
+             Run("systemctl is-active minute-trigger.service", &word);
+             unit.active = FirstLine(word);
+             if (unit.enabled.find("No such file") != std::string::npos ||
+                 unit.enabled.find("not-found") != std::string::npos)
+                 unit.enabled = "not-found";
+             last = ReadJournal();
+         }
+         LinuxInhibitor inhibitor;
+         std::string list;
+         // No flags beyond --list, which every systemd's has; no pager on a pipe.
+         inhibitor.logind = Run("systemd-inhibit --list", &list) == 0;
+         inhibitor.held = InhibitorHeld(list);
+         return JudgeLinuxService(unit, last, inhibitor);
+     }},
+    {"clock",
+     [](const Machine &m) {
+         ClockSync sync;
+         ReadClockSync(&sync);
+         LinuxTime time;
+         time.daemons = ReadDaemons();
+         time.offset = ReadOffset(time.daemons.empty() ? "" : time.daemons.front());
+         time.systemd = m.systemd;
+         if (Exists("/usr/bin/apt-get"))
+             time.installer = "apt";
+         else if (Exists("/usr/bin/dnf"))
+             time.installer = "dnf";
+         return JudgeLinuxTime(sync, time);
+     }},
+};
+
 }  // namespace
 
 Findings CheckThisMachine()
 {
+    Machine m;
+    m.systemd = Exists("/run/systemd/system");
     Findings out;
-    // Booted with systemd: the one test that needs no D-Bus (sd_booted).
-    const bool systemd = Exists("/run/systemd/system");
-    out.push_back(JudgeLinuxLibrary(ReadLibrary(systemd)));
-
-    LinuxUnit unit;
-    unit.systemd = systemd;
-    std::string word;
-    LastTrigger last;
-    if (systemd) {
-        Run("systemctl is-enabled minute-trigger.service", &word);
-        unit.enabled = FirstLine(word);
-        Run("systemctl is-active minute-trigger.service", &word);
-        unit.active = FirstLine(word);
-        if (unit.enabled.find("No such file") != std::string::npos ||
-            unit.enabled.find("not-found") != std::string::npos)
-            unit.enabled = "not-found";
-        last = ReadJournal();
-    }
-    LinuxInhibitor inhibitor;
-    std::string list;
-    // No flags beyond --list, which every systemd's has; no pager on a pipe.
-    inhibitor.logind = Run("systemd-inhibit --list", &list) == 0;
-    inhibitor.held = InhibitorHeld(list);
-    for (const Finding &f : JudgeLinuxService(unit, last, inhibitor)) out.push_back(f);
-
-    ClockSync sync;
-    ReadClockSync(&sync);
-    LinuxTime time;
-    time.daemons = ReadDaemons();
-    time.offset = ReadOffset(time.daemons.empty() ? "" : time.daemons.front());
-    time.systemd = systemd;
-    if (Exists("/usr/bin/apt-get"))
-        time.installer = "apt";
-    else if (Exists("/usr/bin/dnf"))
-        time.installer = "dnf";
-    for (const Finding &f : JudgeLinuxTime(sync, time)) out.push_back(f);
+    for (const Item &item : Items)
+        for (const Finding &f : item.check(m)) out.push_back(f);
     return out;
 }

@@ -4,7 +4,8 @@
 // permissions of each object on the program's way, as SDDL, Windows Time, the power plan and
 // the registry's policies. Every registry read takes the 64-bit view
 // (KEY_WOW64_64KEY): a 32-bit process on 64-bit Windows would otherwise
-// read the 32-bit copy of SOFTWARE, which holds none of these values.
+// read the 32-bit copy of SOFTWARE, which holds none of these values; but
+// for the package's own key, in the package's width's view, as this check's.
 #include <windows.h>
 
 #include <accctrl.h>
@@ -435,6 +436,38 @@ std::vector<PathSecurity> ReadPermissions(const std::wstring &folder)
     return out;
 }
 
+// Unlike the other keys, read in this check's own width's view: the
+// package's step, of the same width, saved them there.
+SavedPermissions ReadSaved()
+{
+    SavedPermissions s;
+    HKEY k;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, WIDE(LAYOUT_SAVED_KEY), 0, KEY_READ, &k);
+    if (opened == ERROR_FILE_NOT_FOUND) return s;
+    if (opened != ERROR_SUCCESS) {
+        s.readable = false, s.error = static_cast<unsigned long>(opened);
+        return s;
+    }
+    // A path and two descriptors of at most 8192 characters each.
+    std::vector<wchar_t> data(32768);
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+        DWORD length = 64, bytes = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t)), type = 0;
+        const LONG read =
+            RegEnumValueW(k, i, name, &length, nullptr, &type, reinterpret_cast<BYTE *>(data.data()), &bytes);
+        if (read == ERROR_NO_MORE_ITEMS) break;
+        if (read != ERROR_SUCCESS) {
+            s.readable = false, s.error = static_cast<unsigned long>(read);
+            break;
+        }
+        if (type != REG_SZ) continue;
+        data[bytes / sizeof(wchar_t)] = L'\0';
+        s.values.push_back(Narrow(data.data()));
+    }
+    RegCloseKey(k);
+    return s;
+}
+
 TimeService ReadTimeService(unsigned build)
 {
     TimeService s;
@@ -658,68 +691,109 @@ Events ReadEvents()
     return e;
 }
 
+// What more than one item reads, read once.
+struct Machine {
+    std::wstring folder;  // this check's, ending in a backslash: the program's
+    bool elevated = false, wine = false;
+    WindowsVersion windows;
+    Task task;
+    ClockSync sync;
+    TimeService time_service;
+};
+
+Findings One(const Finding &f)
+{
+    return {f};
+}
+
+// One row per item of the report, in the order printed: its name, and what
+// it reads and how that is judged.
+struct Item {
+    const char *name;
+    Findings (*check)(const Machine &m);
+};
+const Item Items[] = {
+    {"Windows",
+     [](const Machine &m) {
+         SYSTEMTIME today;
+         GetSystemTime(&today);
+         return One(JudgeWindows(m.windows, today.wYear * 10000 + today.wMonth * 100 + today.wDay));
+     }},
+    {"program",
+     [](const Machine &m) {
+         const std::wstring program = m.folder + WIDE(LAYOUT_PROGRAM);
+         return One(JudgeProgramBeside(Narrow(program.c_str()),
+                                       GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES));
+     }},
+    {"device library", [](const Machine &m) { return One(JudgeDeviceDll(ReadDll(m.folder))); }},
+    {"waveform file", [](const Machine &) { return One(JudgeWaveform(ReadWaveform())); }},
+    {"task", [](const Machine &m) { return JudgeTask(m.task); }},
+    {"running now", [](const Machine &m) { return One(JudgeRunning(ReadRunning(m.folder, m.elevated))); }},
+    {"last trigger",
+     [](const Machine &m) {
+         return One(JudgeLastTrigger(
+             ReadLog(m.folder, m.elevated),
+             "schtasks /Run /TN " LAYOUT_TASK_NAME "; the lines before it in the log say why none came",
+             "end the program, from a Command Prompt opened as administrator: taskkill /F /IM " LAYOUT_PROGRAM
+             "; "
+             "the launcher starts it again 10 s later, which opens the device anew; refused again: "
+             "the device's USB cable and power"));
+     }},
+    {"permissions",
+     [](const Machine &m) {
+         const std::wstring bare = m.folder.substr(0, m.folder.size() - 1);
+         return JudgePermissions(ReadPermissions(m.folder), Narrow(bare.c_str()), m.wine);
+     }},
+    {"before the install", [](const Machine &m) { return JudgeSavedBefore(ReadSaved(), Narrow(m.folder.c_str())); }},
+    {"Windows Time", [](const Machine &m) { return JudgeTimeService(m.time_service, m.sync); }},
+    {"clock",
+     [](const Machine &m) {
+         // The first time server Windows Time is set to, flags and all after it.
+         const std::string server = m.time_service.ntp_server.substr(0, m.time_service.ntp_server.find_first_of(", "));
+         ClockOffset offset;
+         if (server.empty())
+             offset.why = "no time server set for Windows Time";
+         else
+             offset = QuerySntp(server);
+         return JudgeWindowsClock(m.sync, offset, m.time_service);
+     }},
+    {"power", [](const Machine &) { return JudgePower(ReadPower()); }},
+    {"Fast Startup",
+     [](const Machine &m) {
+         FastStartup fast;
+         fast.task_kind = TaskKind(m.task);
+         unsigned long value = 0;
+         fast.hiberboot =
+             RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) &&
+             value == 1;
+         value = 0;
+         // HibernateEnabled once set, else the default Windows chose.
+         const wchar_t *power = L"SYSTEM\\CurrentControlSet\\Control\\Power";
+         fast.hibernate =
+             (RegDword(power, L"HibernateEnabled", &value) || RegDword(power, L"HibernateEnabledDefault", &value)) &&
+             value == 1;
+         return One(JudgeFastStartup(fast));
+     }},
+    {"automatic logon", [](const Machine &m) { return One(JudgeAutoLogon(ReadAutoLogon(TaskKind(m.task)))); }},
+    {"Windows Update", [](const Machine &m) { return JudgeUpdatePolicy(ReadUpdatePolicy(m.windows.build)); }},
+    {"events", [](const Machine &) { return JudgeEvents(ReadEvents()); }},
+};
+
 }  // namespace
 
 Findings CheckThisMachine()
 {
-    const std::wstring folder = OwnFolder();
-    const bool elevated = Elevated(), wine = UnderWine();
-    Findings out;
-    SYSTEMTIME today;
-    GetSystemTime(&today);
-    const WindowsVersion windows = ReadWindows();
-    out.push_back(JudgeWindows(windows, today.wYear * 10000 + today.wMonth * 100 + today.wDay));
-    const std::wstring program = folder + WIDE(LAYOUT_PROGRAM);
-    out.push_back(
-        JudgeProgramBeside(Narrow(program.c_str()), GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES));
-    out.push_back(JudgeDeviceDll(ReadDll(folder)));
-    out.push_back(JudgeWaveform(ReadWaveform()));
-
+    Machine m;
+    m.folder = OwnFolder();
+    m.elevated = Elevated(), m.wine = UnderWine();
+    m.windows = ReadWindows();
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    const Task task = ReadTask(folder, elevated, wine);
+    m.task = ReadTask(m.folder, m.elevated, m.wine);
     CoUninitialize();
-    for (const Finding &f : JudgeTask(task)) out.push_back(f);
-    out.push_back(JudgeRunning(ReadRunning(folder, elevated)));
-    out.push_back(JudgeLastTrigger(
-        ReadLog(folder, elevated),
-        "schtasks /Run /TN " LAYOUT_TASK_NAME "; the lines before it in the log say why none came",
-        "end the program, from a Command Prompt opened as administrator: taskkill /F /IM " LAYOUT_PROGRAM
-        "; "
-        "the launcher starts it again 10 s later, which opens the device anew; refused again: "
-        "the device's USB cable and power"));
-
-    std::wstring bare = folder;
-    bare.pop_back();
-    for (const Finding &f : JudgePermissions(ReadPermissions(folder), Narrow(bare.c_str()), wine)) out.push_back(f);
-
-    ClockSync sync;
-    ReadClockSync(&sync);
-    const TimeService time_service = ReadTimeService(windows.build);
-    for (const Finding &f : JudgeTimeService(time_service, sync)) out.push_back(f);
-    // The first time server Windows Time is set to, flags and all after it.
-    const std::string server = time_service.ntp_server.substr(0, time_service.ntp_server.find_first_of(", "));
-    ClockOffset offset;
-    if (server.empty())
-        offset.why = "no time server set for Windows Time";
-    else
-        offset = QuerySntp(server);
-    for (const Finding &f : JudgeWindowsClock(sync, offset, time_service)) out.push_back(f);
-    for (const Finding &f : JudgePower(ReadPower())) out.push_back(f);
-    FastStartup fast;
-    fast.task_kind = TaskKind(task);
-    unsigned long value = 0;
-    fast.hiberboot =
-        RegDword(L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Power", L"HiberbootEnabled", &value) &&
-        value == 1;
-    value = 0;
-    // HibernateEnabled once set, else the default Windows chose.
-    const wchar_t *power = L"SYSTEM\\CurrentControlSet\\Control\\Power";
-    fast.hibernate =
-        (RegDword(power, L"HibernateEnabled", &value) || RegDword(power, L"HibernateEnabledDefault", &value)) &&
-        value == 1;
-    out.push_back(JudgeFastStartup(fast));
-    out.push_back(JudgeAutoLogon(ReadAutoLogon(TaskKind(task))));
-    for (const Finding &f : JudgeUpdatePolicy(ReadUpdatePolicy(windows.build))) out.push_back(f);
-    for (const Finding &f : JudgeEvents(ReadEvents())) out.push_back(f);
+    ReadClockSync(&m.sync);
+    m.time_service = ReadTimeService(m.windows.build);
+    Findings out;
+    for (const Item &item : Items)
+        for (const Finding &f : item.check(m)) out.push_back(f);
     return out;
 }

@@ -411,6 +411,42 @@ TEST(CheckJudge, PermissionsByTheInstallersRule)
         Has(JudgePermissions(paths, "C:\\Qmx\\AWG10K", false)[0].line, "neither this check nor the installer reads"));
 }
 
+// Rows: what the first install saved (path, before, given), as a vendor's
+// installer under C:\ leaves its folder (Authenticated Users Modify,
+// inherited); only the loadable files directly in the program's folder named.
+TEST(CheckJudge, LoadableFilesUsersCouldChangeBeforeTheInstall)
+{
+    const std::string given = "\nO:BAD:AI(A;ID;FA;;;SY)", modify = "(A;ID;0x1301bf;;;AU)(A;ID;FA;;;SY)(A;ID;FA;;;BA)";
+    const std::string folder = "C:\\Qmx\\AWG10K\\", in = "c:\\qmx\\awg10k\\";
+    SavedPermissions saved;
+    saved.values = {in + "\nO:BAD:AI(A;OICIID;0x1301bf;;;AU)(A;OICIID;FA;;;SY)" + given,
+                    folder + "AWG10K.dll\nO:BAD:AI" + modify + given,
+                    folder + "samples.dat\nO:BAD:AI" + modify + given,
+                    folder + "sub\\other.dll\nO:BAD:AI" + modify + given,
+                    "C:\\Qmx\\ZPR.dll\nO:BAD:AI" + modify + given,
+                    in + "helper.DLL\nO:BAD:AI" + modify + given,
+                    folder + "run.cmd\nO:S-1-5-21-1-2-3-1001D:AI(A;ID;FA;;;SY)" + given,
+                    folder + "safe.exe\nO:SYD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)" + given};
+    const Findings open = JudgeSavedBefore(saved, folder);
+    ASSERT_EQ(std::vector<V>{V::Warn}, Verdicts(open));
+    EXPECT_EQ(
+        "before the install, users could change: AWG10K.dll, helper.DLL (who: Authenticated Users may write, "
+        "append, delete), run.cmd (who: owned by S-1-5-21-1-2-3-1001)",
+        open[0].line);
+    EXPECT_TRUE(Has(open[0].fix, "reinstall the vendor's software from its own medium, then repair the package"));
+    saved.values = {saved.values[0], saved.values[2], saved.values[7]};
+    EXPECT_EQ(std::vector<V>{V::Ok}, Verdicts(JudgeSavedBefore(saved, folder)));
+    saved.values.pop_back();
+    EXPECT_TRUE(JudgeSavedBefore(saved, folder).empty());
+    // A folder that let Users delete what it held: what was safe on its own is not.
+    saved.values = {folder + "\nO:BAD:(A;;0x1301ff;;;BU)" + given, folder + "safe.exe\nO:SYD:" + given};
+    EXPECT_TRUE(Has(JudgeSavedBefore(saved, folder)[0].line, "safe.exe (who: Users may delete or replace it"));
+    saved.readable = false, saved.error = 5;
+    const Findings denied = JudgeSavedBefore(saved, folder);
+    ASSERT_EQ(std::vector<V>{V::Unknown}, Verdicts(denied));
+    EXPECT_TRUE(Has(denied[0].fix, "as administrator"));
+}
+
 // A workgroup PC at its defaults polls every 2^15 s (SpecialPollInterval
 // bounded by MaxPollInterval since 1703); minute-trigger-INSTALL.txt's settings every 64 s.
 TEST(CheckJudge, WindowsTimePoll)

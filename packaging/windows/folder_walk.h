@@ -7,6 +7,7 @@
 // its undo (restore_folders.cpp), with where the undo's saved state lives.
 #pragma once
 #include "install_step.h"
+#include "layout.h"
 #include "lock_rule.h"
 
 constexpr int kPathChars = MAX_PATH * 2;
@@ -22,8 +23,9 @@ const SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SEC
 // checks and records no sharing at all.
 const ACCESS_MASK kAccess =
     READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES | FILE_READ_DATA | SYNCHRONIZE;
-// What the first install changed, by file ID, for its undo to give back.
-const wchar_t kKey[] = L"Software\\minute-trigger", kSaved[] = L"Software\\minute-trigger\\Saved";
+// What the first install changed, by file ID, for its undo to give back
+// (layout.h says how).
+const wchar_t kKey[] = WIDE(LAYOUT_KEY), kSaved[] = WIDE(LAYOUT_SAVED_KEY);
 const wchar_t kRestart[] = L"in use by another program: restart Windows, then install again: ";
 
 // One object on the way: a folder's path ends in a backslash.

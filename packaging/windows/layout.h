@@ -31,6 +31,14 @@
 // 1.0.0's second program, which a task of that version could still run.
 #define LAYOUT_PRECISE_1_0_0 "minute-trigger-precise.exe"
 
+// The package's key under HKLM, in the package's own width's view of
+// SOFTWARE (WOW6432Node for the 32-bit package on 64-bit Windows), and its
+// subkey where the first install saves, for each object whose permissions
+// it changed, a value named by its file ID: its path, the descriptor it had
+// and the one it was given (SDDL), each on a line of its own.
+#define LAYOUT_KEY "Software\\minute-trigger"
+#define LAYOUT_SAVED_KEY LAYOUT_KEY "\\Saved"
+
 // The launcher's log: beside the launcher, or, where that cannot be written
 // (the logon task's, in the locked folder), under the user's
 // %LOCALAPPDATA%, which is AppData\Local in their profile.

@@ -150,12 +150,12 @@ left_behind() {
 }
 
 # --- minute-trigger-check, as installed ---------------------------------------------
-# report NAME: the installed check's report in $tmp/NAME.txt (CR dropped),
-# its exit status in report_rc. verdicts NAME SUBJECT...: the verdict of
-# each subject's first line, joined by |.
+# report NAME [FOLDER]: the report of the check installed in FOLDER (else
+# msi_folder) in $tmp/NAME.txt, CR dropped, its status in report_rc.
+# verdicts NAME SUBJECT...: each subject's first line's verdict, joined by |.
 report() {
   report_rc=0
-  wine_run -o "$1" "$msi_folder\\minute-trigger-check.exe" || report_rc=$?
+  wine_run -o "$1" "${2:-$msi_folder}\\minute-trigger-check.exe" || report_rc=$?
   tr -d '\r' <"$tmp/$1.out" >"$tmp/$1.txt"
 }
 verdicts() {
