@@ -83,10 +83,10 @@ user_dll() {
     "$(steps_said planted-again 'deleted')|$(cmp -s "$planted/run-minute-trigger.cmd" "$dist/run-minute-trigger.cmd" && echo same)|$(
        tr -d '\r' <"$planted/INSTALL.txt")|$(tr -d '\r' <"$planted/BUILD.txt")"
   report planted-check 'C:\Lab\Planted'
-  grep -A1 'users could change:' "$tmp/planted-check.txt" | sed 's/^/test-windows: | /' || true
-  check "with AWG10K.dll accepted, the installed check: [warn] that users could change AWG10K.dll before the install, its fix to reinstall the vendor's software" \
-    same "[warn] before the install, users could change: AWG10K.dll (who: owned by|reinstall the vendor's software from its own medium, then repair" \
-    "$(grep -A1 'users could change:' "$tmp/planted-check.txt" | sed -n '1s/\(owned by\).*/\1/p; 2s/^ *fix: \(.*then repair\).*/\1/p' | paste -sd'|')"
+  grep 'users could change:' "$tmp/planted-check.txt" | sed 's/^/test-windows: | /' || true
+  check "with AWG10K.dll accepted, the installed check: [note] that users could change AWG10K.dll before the install, advising to reinstall the vendor's software" \
+    same "[note] before the install, users could change: AWG10K.dll (who: owned by|reinstall the vendor's software from its own medium, then repair" \
+    "$(grep 'users could change:' "$tmp/planted-check.txt" | sed -n 's/^\(.*owned by\).*: \(reinstall .* then repair\).*/\1|\2/p')"
   msi planted-removed /x "$(winpath "$msi_first")" /qn
   settle
   check "uninstall: what the first install changed given back: the folder and the vendor's DLL (modes $modes_before, then $modes_locked) no longer locked, the saved permissions forgotten" \
