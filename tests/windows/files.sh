@@ -70,7 +70,7 @@ check_files() {
     check "$arch simulated DLL in ${dll#"$PWD"/}: exports ordinals 1 3 5 6 7, needs only Windows' DLLs" \
       same "1 3 5 6 7 |kernel32.dll msvcrt.dll " "$(exported_ordinals "$dll/AWG10K.dll")|$(imported_dlls "$dll/AWG10K.dll")"
   done
-  # Plain i686 has no prefetch instruction, and the compiler drops the hint silently.
+  # Why it may be missing: CMakeLists.txt, trigger_warmth.
   check "$arch: the trigger entry's warming is built in: prefetch instructions" \
     grep -q prefetch <(pe_objdump -d --no-show-raw-insn "$build/minute-trigger.exe" |
                        awk "/<${p}_Z15WarmTriggerPathv>:/, /ret/")

@@ -215,7 +215,7 @@ rebuild_upgrade() {
   report running
   check "minute-trigger-check, while the launcher runs the program: running now [ok]" \
     same "[ok]" "$(verdicts running 'running now:')"
-  # The simulated AWG10K.dll is Wine's user's, as every file is.
+  # The simulated AWG10K.dll too, as the programs in accept_own.
   msi upgrade /i "$(winpath "$msi_second")" /qn ACCEPTFILES=AWG10K.dll
   check "upgrade to $msi_higher while the launcher ran the program from the folder: succeeds and ends both for good; one product, of that version, its files in the same folder, the remembered boot task still the one task" \
     same "1 1 0|0|0 running, 0 ends logged|$msi_higher|minute-trigger $msi_higher|minute-trigger:boot" \

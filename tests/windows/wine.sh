@@ -236,9 +236,8 @@ check "console: while the loop runs, QuickEdit is off and the extended flags set
 
 # --- the launcher's device appears, and its program meets the minute ------------
 # After two failures the device appears: the launcher's next start, within
-# 11 s, meets the minute $lead s later, as the tick-clock build started now:
-# the program built to look up an entry no Windows has, so that it reads
-# _ftime64, which no Windows nor Wine can be made to do with the shipped one.
+# 11 s, meets the minute $lead s later, as the tick-clock build started now
+# (on _ftime64, as on Windows 7; docs/windows.md says why a build of its own).
 await_failures 2
 mapfile -t failure_times <"$failures"
 gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
