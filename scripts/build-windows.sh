@@ -8,8 +8,7 @@
 #   $BUILD_DIR/dist/minute-trigger/      minute-trigger.exe, minute-trigger-check.exe,
 #                                        run-minute-trigger.cmd, minute-trigger-logon.xml,
 #                                        minute-trigger-boot.xml, minute-trigger-INSTALL.txt,
-#                                        minute-trigger-BUILD.txt (names no vendor's
-#                                        document has, in the vendor's folder)
+#                                        minute-trigger-BUILD.txt
 #   $BUILD_DIR/dist/simulator/           the simulated AWG10K.dll, for dry runs
 #   $BUILD_DIR/dist/*.zip                the same two folders zipped
 #   $BUILD_DIR/dist/minute-trigger-VERSION-x86.msi

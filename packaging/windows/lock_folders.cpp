@@ -1,32 +1,27 @@
 // LockFolders, a deferred step of task-for-folder.dll, run as SYSTEM before
-// any file of the package is written: what SYSTEM runs (the boot task) or
-// what every user's session runs (the logon task) must sit where only
-// administrators can change anything, from the drive's root down. A user who
-// can rename a folder of the path can put one of their own in its place; one
-// who owns a file can change its permissions; a junction leads SYSTEM's
-// writes elsewhere.
+// any file of the package is written: it makes what the tasks run and read
+// changeable by administrators alone, from the drive's root down (why:
+// docs/windows.md, The lock).
 //
-// Handed the folder to install into (CustomActionData: "reset " before it on
-// a first install or an upgrade, then "|" and ACCEPTFILES), it goes from the
-// drive's root down to that folder and to the waveform file the program
-// loads, holding each object on the way (folder_walk.h) before anything is
-// changed. Then each object gets what the permission rule (lock_rule.h)
-// plans for it, written on the held handle for that object alone and read
-// back on it: the folder and every file directly
-// in it exactly locked, its subfolders (the vendor's data) left as they are;
-// the folders above and the waveform file made so that only administrators
-// can delete or change them, with nothing below them touched. SetSecurityInfo
+// Handed the folder to install into (CustomActionData: "first " before it on
+// a first install, "reset " on an upgrade, then "|" and ACCEPTFILES), it goes
+// from the drive's root down to that folder and to the waveform file the
+// program loads, holding each object on the way (folder_walk.h) before
+// anything is changed. Then each object gets what the permission rule
+// (lock_rule.h) plans for it, written on the held handle for that object
+// alone and read back on it: the folder and every file directly in it
+// exactly locked, its subfolders (the vendor's data) left as they are; the
+// folders above and the waveform file made so that only administrators can
+// delete or change them, with nothing below them touched. SetSecurityInfo
 // and icacls would instead walk and rewrite every descendant by path.
 //
-// On a first install or an upgrade it also deletes any file named as one of
-// the package's own, so that Windows Installer (forced to write every file,
-// REINSTALLMODE) writes each afresh: a planted file could otherwise survive.
-// A winmm.dll beside the program, which Windows would load before its own
-// (it is no KnownDLL), refuses the install.
+// On a first install or an upgrade it also deletes the package's own files
+// (Delete). A winmm.dll beside the program, which Windows would load before
+// its own (it is no KnownDLL), refuses the install.
 //
-// On a first install ("first " before the folder) it saves, for each object
-// whose permissions it changes, what it had and what it was given, keyed by
-// its file ID, under kSaved, for its undo (restore_folders.cpp) to give back.
+// On a first install it saves, for each object whose permissions it
+// changes, what it had and what it was given, keyed by its file ID, under
+// kSaved, for its undo (restore_folders.cpp) to give back.
 #include "folder_walk.h"
 
 #include <msiquery.h>
@@ -186,7 +181,7 @@ bool AddFiles(MSIHANDLE install, const Ntdll &nt, Objects *objects, int folder, 
 }
 
 // Deletes the package's own file held by O, so that Windows Installer
-// writes it afresh.
+// writes it afresh (docs/windows.md, The step table, says why).
 bool Delete(MSIHANDLE install, const Ntdll &nt, Object *o)
 {
     FILE_DISPOSITION_INFORMATION disposition{TRUE};

@@ -1,6 +1,4 @@
-// The permission rule (lock_rule.h). Fixed buffers and plain loops only: it
-// is linked into the installer's step, which has no C++ runtime, and into
-// minute-trigger-check and the Linux tests alike.
+// The permission rule (lock_rule.h, which says why it is plain code).
 #include "lock_rule.h"
 
 namespace lock_rule {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Adds to a package built by wixl from minute-trigger.wxs what wixl cannot
 # write, with msibuild (msitools), and reads each back with msiinfo:
-#   - every step, and the custom steps' types, from install-steps.tsv: wixl
-#     types no step rollback or commit, and places steps given Before= or
-#     After= wrongly. Its InstallUISequence, InstallExecuteSequence and
-#     CustomAction tables are replaced by the table's;
+#   - every step, and the custom steps' types, from install-steps.tsv (its
+#     header says why not wixl's): its InstallUISequence,
+#     InstallExecuteSequence and CustomAction tables are replaced by the
+#     table's;
 #   - INSTALLDIR and TASK made secure properties: an install elevated for
 #     someone who is not an administrator (/qb, /passive, Group Policy)
 #     otherwise drops them silently, and installs the logon task into

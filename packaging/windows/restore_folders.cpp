@@ -42,7 +42,6 @@ void RestoreOne(MSIHANDLE install, const Ntdll &nt, Objects *objects, const wcha
     const HANDLE handle = objects->at[index].handle;
     if (!FileId(nt, handle, found) || lstrcmpiW(found, id) != 0)
         return Log(install, L"another object than the one changed, left as it is: ", data);
-    // Wine reads back permissions of its own making, never what was set.
     if (!nt.wine && (!ReadDescriptor(nt, handle, text, kSddlChars, &now) || !lock_rule::Same(now, gave)))
         return Log(install, L"changed since the install, left as it is: ", data);
     // Never a user as its owner, who could change its permissions again.

@@ -14,8 +14,7 @@
 namespace {
 
 const wchar_t *const kTasks[] = {WIDE(LAYOUT_LOGON_TASK), WIDE(LAYOUT_BOOT_TASK)};
-// A task definition is a few kilobytes; the buffers are fixed, so that the
-// DLL needs no C++ runtime and keeps the package small.
+// A task definition is a few kilobytes.
 constexpr DWORD kMaxChars = 1 << 16;
 
 struct Work {

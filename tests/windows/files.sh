@@ -70,7 +70,7 @@ check_files() {
     check "$arch simulated DLL in ${dll#"$PWD"/}: exports ordinals 1 3 5 6 7, needs only Windows' DLLs" \
       same "1 3 5 6 7 |kernel32.dll msvcrt.dll " "$(exported_ordinals "$dll/AWG10K.dll")|$(imported_dlls "$dll/AWG10K.dll")"
   done
-  # Plain i686 has no prefetch instruction, and the compiler drops the hint silently.
+  # Why it may be missing: CMakeLists.txt, trigger_warmth.
   check "$arch: the trigger entry's warming is built in: prefetch instructions" \
     grep -q prefetch <(pe_objdump -d --no-show-raw-insn "$build/minute-trigger.exe" |
                        awk "/<${p}_Z15WarmTriggerPathv>:/, /ret/")
@@ -96,8 +96,7 @@ check_shipped_files() {
       "$(for s in ExecutionTimeLimit DisallowStartIfOnBatteries StopIfGoingOnBatteries MultipleInstancesPolicy \
                   RunOnlyIfIdle IdleSettings/StopOnIdleEnd; do task_setting "$xml" Settings/$s; done | paste -sd' ') $(
          [ "$(task_setting "$xml" Settings/Priority)" -le 4 ] 2>/dev/null && echo 4 or better)"
-    # A launcher that ran and then ended is started again only by a
-    # repetition: RestartOnFailure covers a failed start alone.
+    # Why a repetition and a retry both: minute-trigger-logon.xml.
     check "task for $kind: the $trigger repeats every 5 minutes or less for good, and a failed start is retried" \
       grep -qxE 'true every PT[1-5]M until: retried: PT[0-9]+[MS] x[1-9][0-9]*' <<<"$(
         t=Triggers/$trigger r=Settings/RestartOnFailure
@@ -108,10 +107,8 @@ check_shipped_files() {
     check "task for $kind: the trigger's and the action's elements in the schema's order" eval \
       'in_order "$xml" Triggers/$trigger Enabled StartBoundary EndBoundary Repetition ExecutionTimeLimit UserId Delay &&
          in_order "$xml" Actions/Exec Command Arguments WorkingDirectory'
-    # Through cmd.exe /c with doubled quotes: a bare launcher path is a command
-    # line, which a folder with a blank would split; /d, or the registry's
-    # AutoRun command runs first. conhost.exe named with a program opens the
-    # classic console, never Terminal.
+    # Why cmd.exe /d /c, the doubled quotes and conhost.exe:
+    # minute-trigger-logon.xml.
     launch='%SystemRoot%\System32\cmd.exe|/d /c ""C:\Qmx\AWG10K\run-minute-trigger.cmd""'
     [ $kind = boot ] || launch="%SystemRoot%\System32\conhost.exe|${launch/|/ }"
     check "task for $kind: the launcher in the folder minute-trigger-INSTALL.txt uses, through cmd.exe /d /c in quotes$([ $kind = boot ] || echo ', in a classic console')" \
@@ -145,8 +142,6 @@ check_package() {
   local msi
   msi=$win/dist/minute-trigger-$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win/CMakeCache.txt")-x86.msi
   table() { msiinfo export "$msi" "$1" | tr -d '\r' | tail -n +4; }
-  # The remembered two never: secure, a command line's value would stand
-  # wherever the registry holds none.
   check "package: INSTALLDIR and TASK secure properties (kept by an install elevated for a non-administrator), the remembered two not; Restart Manager off" \
     same "INSTALLDIR TASK|Disable" \
     "$(table Property | awk -F'\t' '$1 == "SecureCustomProperties" { gsub(";", "\n", $2); print $2 }' |
@@ -175,10 +170,8 @@ check_package() {
              <(table CustomAction) <(table InstallUISequence) <(table InstallExecuteSequence) | sort)
 }
 
-# The faked clock reaches 32-bit Wine's programs only through the preload
-# that wraps each clock entry Wine's ntdll.so imports. Read with nm, so that
-# a kernel that runs no 32-bit program, where the i686 set cannot run, still
-# finds an entry the preload lacks.
+# Read with nm, so that a kernel that runs no 32-bit program, where the i686
+# set cannot run, still finds an entry time64_faked.so lacks.
 clock_entries() {
   nm -D "$@" | awk '{ sub(/@.*/, "", $NF); print $NF }' |
     grep -xE '(__)?(time|gettimeofday|clock_gettime|clock_getres|ftime|timespec_get|timespec_getres)(64)?' | sort -u

@@ -34,8 +34,7 @@ windows_set_up() {
     wine=$WINELOADER programs=$PWD/$win64 build=$PWD/$win64 variants=(x86_64)
   fi
   faketime=$(faketime_library "$([ "$arch" = i686 ] && echo i386 || echo x86_64)" || true)
-  # 32-bit Wine reads the clock through the time64 entries, which
-  # libfaketime for i386 leaves alone: time64_faked.so hands them on to it.
+  # The faked clock for 32-bit Wine (time64_faked.c says why).
   [ "$arch" != i686 ] || [ -z "$faketime" ] || faketime="$PWD/$win/time64_faked.so:$faketime"
 }
 

@@ -42,11 +42,9 @@ long_task_file() {
     "$(failure "$status")|$(tr -d '\000' <"$tmp/long.log" | grep -ao 'task-for-folder: .*too long' | sed 's/.*\(too long\).*/\1/' | head -n 1)|$(
        [ -e "$WINEPREFIX/drive_c/Lab/Long" ] || echo gone)|$(steps_said long 'removed, empty')"
 }
-# A winmm.dll beside the program would be loaded before Windows' own; a
-# planted launcher deleted, so that the package's own is written afresh; a
-# DLL a user owns (under Wine every file is Wine's user's) refused unless
-# ACCEPTFILES names it; the vendor's own INSTALL.txt and BUILD.txt, whose
-# names are generic, left to it.
+# A folder planted with a winmm.dll, or with a launcher, a DLL a user owns
+# (under Wine every file is Wine's user's) and the vendor's own INSTALL.txt
+# and BUILD.txt.
 plant() { planted=$WINEPREFIX/drive_c/Lab/Planted; mkdir -p "$planted"; echo 'echo planted' >"$planted/run-minute-trigger.cmd"; }
 winmm() {
   plant
@@ -110,9 +108,8 @@ no_drive() {
   check "INSTALLDIR on a drive that is not there: refused, naming it" \
     same "failed|Q:\\" "$(failure "$status")|$(steps_said no-drive 'cannot open' | sed 's/.*: //')"
 }
-# TASK=none: nothing runs as SYSTEM or for every user, so nothing is locked;
-# Wine makes a file's Unix mode from the permissions it is given: a lock
-# would show there.
+# TASK=none: nothing is locked, which the folders' Unix modes would show
+# (above).
 no_task() {
   local none=$WINEPREFIX/drive_c/Lab/None modes_before
   mkdir -p "$none"
@@ -126,7 +123,7 @@ no_task() {
        tr -d '\000' <"$tmp/none.log" | grep -aq 'Action start [0-9:]*: LockFolders' || echo not run)|$(modes)"
 }
 # Under Wine a Unix symbolic link shows as a reparse point, as a junction
-# does on Windows: the lock would follow it out of the folder.
+# does on Windows.
 junction() {
   local junction=$WINEPREFIX/drive_c/Lab/Junction outside=$WINEPREFIX/drive_c/Lab/Outside outside_was
   mkdir -p "$junction" "$outside"
@@ -180,10 +177,8 @@ check_no_task() {
   check "minute-trigger-check, with the task deleted and the simulated AWG10K.dll beside it: the task [FAIL], the library [warn]; exit status 2" \
     same "[FAIL]|[warn]|2" "$(verdicts no-task 'task:' 'device library:')|$report_rc"
 }
-# A standard user may start a repair of a per-machine product on a PC without
-# the 2024-2025 repair updates: it must take neither TASK nor INSTALLDIR from
-# its command line. The planted task runs as SYSTEM, in a folder every user
-# may write. Under Wine every file is owned by Wine's own user, so the
+# A repair takes neither TASK nor INSTALLDIR from its command line
+# (docs/windows.md says why). Under Wine every file is Wine's user's, so the
 # package's programs are named as ones users may have written (on Windows the
 # installer's own are the administrators').
 accept_own='ACCEPTFILES=minute-trigger.exe;minute-trigger-check.exe;run-minute-trigger.cmd'
@@ -210,11 +205,9 @@ repair_folder() {
     same "0|nothing|$msi_folder\\ logon|7" \
     "$status|$(ls -A "$WINEPREFIX/drive_c/Elsewhere" 2>/dev/null | paste -sd' ' | grep . || echo nothing)|$(remembered_values)|$(ls "$msi_unix" | grep -vc '^minute-trigger\.log$')"
 }
-# Each build has a product code of its own: unless the upgrade row takes in
-# its own version, the rebuild installs beside the first as a second product.
-# Then a higher version over it while the launcher runs: the older launcher,
-# left running, would read the new launcher from its old byte offset, and
-# start the program again beside the task's new one.
+# A rebuild of the same version (msi-tables.sh says why it must upgrade),
+# then a higher version over it while the launcher runs
+# (end_folder_programs.cpp says why it must end).
 rebuild_upgrade() {
   local before
   msi rebuilt /i "$(winpath "$msi_rebuilt")" /qn TASK=boot
@@ -227,7 +220,7 @@ rebuild_upgrade() {
   report running
   check "minute-trigger-check, while the launcher runs the program: running now [ok]" \
     same "[ok]" "$(verdicts running 'running now:')"
-  # The simulated AWG10K.dll is Wine's user's, as every file is.
+  # The simulated AWG10K.dll too, as the programs in accept_own.
   msi upgrade /i "$(winpath "$msi_second")" /qn ACCEPTFILES=AWG10K.dll
   check "upgrade to $msi_higher while the launcher ran the program from the folder: succeeds and ends both for good; one product, of that version, its files in the same folder, the remembered boot task still the one task" \
     same "1 1 0|0|0 running, 0 ends logged|$msi_higher|minute-trigger $msi_higher|minute-trigger:boot" \

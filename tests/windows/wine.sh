@@ -43,13 +43,12 @@ check "the faked clock reaches programs under Wine: probe.exe reads ${seen:-noth
 # log it cannot open) until $gate exists, so it fails while the checks run.
 # Given 1.0.0's second program, as a task set up by hand may still do, it
 # must run minute-trigger.exe, which its log then names. The simulated DLL
-# lies beside it, as the vendor's does: the launcher's PATH, Windows' own
-# folders alone, leads to no other.
+# lies beside it, as the vendor's does: the launcher's PATH leads to no other.
 launch_dir=$tmp/launch gate=$tmp/launch-gate launch_log=$tmp/launch/minute-trigger.log
 mkdir -p "$launch_dir"
 cp "$programs/minute-trigger.exe" "$dist/run-minute-trigger.cmd" "${sim[$first]}/AWG10K.dll" "$launch_dir/"
-# cmd looks for a bare command in the current folder first: the launcher's
-# pause must never run this one.
+# A ping.cmd in the launcher's folder, which its pause must never run (the
+# launcher says why).
 printf '@echo ran>"%%~dp0ping-ran"\r\n' >"$launch_dir/ping.cmd"
 echo "test-windows: starting run-minute-trigger.cmd under Wine's cmd, with no device yet"
 WINEPREFIX=$launch_prefix wine_run -b -o launch AWG10K_SIM_LOG="$(winpath "$gate/sim.log")" "${faked[@]}" \
@@ -129,9 +128,8 @@ check "launcher: starts the program at high priority, never realtime (creation f
   test -n "$flags" -a $((16#${flags:-0} & 0x180)) -eq $((0x80))
 
 # --- the launcher whose log another program holds open --------------------------
-# Users may read the log, so any of them may hold it open without sharing:
-# cmd then refuses the redirection, which once kept the program from ever
-# starting. The program's first call to the simulated DLL shows it started.
+# Why it must start the program all the same: the launcher's comment. The
+# program's first call to the simulated DLL shows it started.
 held=$tmp/held
 mkdir -p "$held"
 cp "$dist/run-minute-trigger.cmd" "$programs/minute-trigger.exe" "${sim[$first]}/AWG10K.dll" "$held/"
@@ -238,9 +236,8 @@ check "console: while the loop runs, QuickEdit is off and the extended flags set
 
 # --- the launcher's device appears, and its program meets the minute ------------
 # After two failures the device appears: the launcher's next start, within
-# 11 s, meets the minute $lead s later, as the tick-clock build started now:
-# the program built to look up an entry no Windows has, so that it reads
-# _ftime64, which no Windows nor Wine can be made to do with the shipped one.
+# 11 s, meets the minute $lead s later, as the tick-clock build started now
+# (on _ftime64, as on Windows 7; docs/windows.md says why a build of its own).
 await_failures 2
 mapfile -t failure_times <"$failures"
 gaps=$(printf '%s\n' "${failure_times[@]}" | awk 'NR > 1 { print $1 - last } { last = $1 }')
